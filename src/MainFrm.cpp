@@ -6,6 +6,7 @@
 #include "Texts.hpp"
 #include "Tlhelp323.hpp"
 #include "UpdateFiles.hpp"
+#include "UpdateServerHost.hpp"
 #include "platform/FileCopy.hpp"
 #include "platform/Folders.hpp"
 #include "platform/MemoryStream.hpp"
@@ -17,7 +18,8 @@
 using namespace update_files;
 
 TMainForm* MainForm = nullptr;
-std::string UpdateBaseURL = "http://" UPDATE_SERVER_HOST "/quorvicomdata/update/tolvier/";
+std::string UpdateBaseURL =
+    std::string("http://") + UpdateServerHost() + "/quorvicomdata/update/tolvier/";
 
 namespace {
 
