@@ -12,9 +12,9 @@ void DeleteTree(GFile* file) {
   const bool is_folder = g_file_query_file_type(file, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS,
                                                 nullptr) == G_FILE_TYPE_DIRECTORY;
   GFileEnumerator* children =
-      !is_folder ? nullptr :
-      g_file_enumerate_children(file, G_FILE_ATTRIBUTE_STANDARD_NAME,
-                                G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, nullptr, nullptr);
+      !is_folder ? nullptr
+                 : g_file_enumerate_children(file, G_FILE_ATTRIBUTE_STANDARD_NAME,
+                                             G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, nullptr, nullptr);
   if (children != nullptr) {
     GFileInfo* info = nullptr;
     GFile* child = nullptr;

@@ -11,10 +11,12 @@
 
 namespace test_support {
 
-TempFolder::TempFolder() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/update-test-XXXXXX";
+TempFolder::TempFolder(const std::string& base) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string parent = !base.empty()                          ? base
+                             : tmpdir != nullptr && *tmpdir != '\0' ? tmpdir
+                                                                    : "/tmp";
+  std::string pattern = parent + "/update-test-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -26,10 +28,9 @@ TempFolder::~TempFolder() {
   // Read-only files and folders left by a test must not stop the cleanup.
   for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
        it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add |
-                                     std::filesystem::perm_options::nofollow,
-                                 ignored);
+    std::filesystem::permissions(
+        it->path(), std::filesystem::perms::owner_all,
+        std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ignored);
   }
   std::filesystem::remove_all(path_, ignored);
 }

@@ -9,7 +9,8 @@ namespace test_support {
 
 class TempFolder {
  public:
-  TempFolder();
+  /// A new folder below `base`, or below $TMPDIR (else /tmp) when empty.
+  explicit TempFolder(const std::string& base = "");
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
