@@ -20,8 +20,11 @@ bool ExecutableMatches(std::string_view executable, std::string_view name,
 }
 
 std::int32_t StopProcessByName(const std::string& name) {
-  const platform::CodePage code_page = platform::SystemCodePage();
   std::int32_t result = 0;
+  // An empty name would match every process whose text ends with a
+  // separator; no program is called that.
+  if (name.empty()) return result;
+  const platform::CodePage code_page = platform::SystemCodePage();
   for (const platform::ProcessEntry& entry : platform::SnapshotProcesses()) {
     if (ExecutableMatches(entry.executable, name, code_page)) {
       result = platform::KillProcess(entry) ? 1 : 0;

@@ -30,7 +30,8 @@ bool ExecutableMatches(std::string_view executable, std::string_view name,
 ///
 /// Returns the result of the last termination request: 1 when the system
 /// accepted it, 0 when it refused it or the process had gone; 0 when no
-/// process matched or no process list could be taken. Refusals are not
+/// process matched, `name` is empty (an empty name stops nothing) or no
+/// process list could be taken. Refusals are not
 /// reported otherwise, and the walk goes on past them. Never throws beyond
 /// std::bad_alloc.
 std::int32_t StopProcessByName(const std::string& name);

@@ -1,8 +1,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/pidfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +21,16 @@ constexpr std::string_view kDeletedSuffix = " (deleted)";
 // The kernel never writes a link text longer than a page; the cap only bounds the loop.
 constexpr std::size_t kMaxLinkText = 64 * 1024;
 constexpr std::size_t kMaxFileRead = 64 * 1024;
+
+// Called directly: the C library's own declarations of these two lack C
+// linkage in some versions, so C++ code cannot link against them.
+int OpenProcessDescriptor(pid_t pid) {
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0u));
+}
+
+bool SendSignal(int pidfd, int signal_number) {
+  return ::syscall(SYS_pidfd_send_signal, pidfd, signal_number, nullptr, 0u) == 0;
+}
 
 std::string ProcPath(std::uint32_t id, std::string_view leaf) {
   return "/proc/" + std::to_string(id) + "/" + std::string(leaf);
@@ -146,14 +156,14 @@ bool KillProcess(const ProcessEntry& entry) {
   // time read after opening it matches, the signal can only reach that one.
   // Without process descriptors (old kernels, some sandboxes) the start-time
   // check alone has to do.
-  const int pidfd = ::pidfd_open(pid, 0);
+  const int pidfd = OpenProcessDescriptor(pid);
   if (pidfd < 0 && errno != ENOSYS && errno != EPERM) return false;
   if (entry.start_time != 0 && StartTime(entry.id) != entry.start_time) {
     if (pidfd >= 0) ::close(pidfd);
     return false;
   }
   if (pidfd < 0) return ::kill(pid, SIGKILL) == 0;
-  const bool accepted = ::pidfd_send_signal(pidfd, SIGKILL, nullptr, 0) == 0;
+  const bool accepted = SendSignal(pidfd, SIGKILL);
   ::close(pidfd);
   return accepted;
 }
