@@ -68,18 +68,15 @@ bool CopyByReadWrite(int from, int to) {
 // systems that can), without a round trip through this process. Where it
 // cannot serve (across file systems on older kernels, unsupported file
 // systems), the plain loop carries on from the same file offsets.
-bool CopyContent(int from, int to, off_t source_size) {
-  off_t copied = 0;
+bool CopyContent(int from, int to) {
   for (;;) {
     const ssize_t moved = ::copy_file_range(from, nullptr, to, nullptr, kRangeChunk, 0);
-    if (moved > 0) {
-      copied += moved;
-      continue;
-    }
+    if (moved > 0) continue;
     if (moved == 0) {
-      // Some file systems report nothing to copy instead of an error; the
-      // plain loop then finds out whether the end was really reached.
-      return copied >= source_size ? true : CopyByReadWrite(from, to);
+      // Some file systems (those of the kernel's own files) report nothing
+      // to copy instead of an error; one read tells whether the end was
+      // really reached.
+      return CopyByReadWrite(from, to);
     }
     if (errno == EINTR) continue;
     if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
@@ -115,13 +112,12 @@ bool CopyFileReplacing(const std::string& source, const std::string& target) {
   const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   if (name.empty()) return false;
-  std::string temporary =
-      folder + "." + name.substr(0, kMaxNameInTemporary) + ".update-XXXXXX";
+  std::string temporary = folder + "." + name.substr(0, kMaxNameInTemporary) + ".update-XXXXXX";
   // Made only in an existing folder, never creating one.
   FileDescriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!out.valid()) return false;
 
-  bool ok = CopyContent(in.get(), out.get(), source_status.st_size);
+  bool ok = CopyContent(in.get(), out.get());
   if (ok && replacing) {
     // Only possible with the rights to; a file the caller could not give away
     // stays the caller's, as any file it writes would. Before the mode, since

@@ -117,9 +117,8 @@ std::uint64_t StartTime(std::uint32_t id) {
 
 std::optional<std::uint32_t> ProcessIdOf(const char* name) {
   std::string_view text(name);
-  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) {
-        return c >= '0' && c <= '9';
-      })) {
+  if (text.empty() ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return std::nullopt;
   }
   std::uint32_t id = 0;

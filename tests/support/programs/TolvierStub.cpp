@@ -49,7 +49,8 @@ std::string Sanitized(std::string text) {
 std::string LinkText(const char* link, const char* otherwise) {
   char buffer[PATH_MAX];
   const ssize_t length = ::readlink(link, buffer, sizeof buffer);
-  return length < 0 ? std::string(otherwise) : std::string(buffer, static_cast<std::size_t>(length));
+  return length < 0 ? std::string(otherwise)
+                    : std::string(buffer, static_cast<std::size_t>(length));
 }
 
 std::string CurrentFolder() {
@@ -87,11 +88,10 @@ int main(int argc, char** argv) {
       "\tcwd=" + Sanitized(CurrentFolder()) + "\tstdin=" + Sanitized(stdin_text) +
       "\tstdout=" + Sanitized(stdout_text) + "\tstderr=" + Sanitized(stderr_text) + "\n";
 
-  const int mark = ::open(MarkPath(executable).c_str(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int mark =
+      ::open(MarkPath(executable).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (mark < 0) return 2;
-  const bool written = ::write(mark, line.data(), line.size()) ==
-                       static_cast<ssize_t>(line.size());
+  const bool written = ::write(mark, line.data(), line.size()) == static_cast<ssize_t>(line.size());
   if (::close(mark) != 0 || !written) return 2;
 
   timespec remaining{SecondsToSleep(), 0};
