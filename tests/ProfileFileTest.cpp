@@ -73,7 +73,8 @@ const ReadCase kReadCases[] = {
     // Blanks.
     {"blanks around key and value", "[update]\r\n  Version  =  1.0  \r\n", "update", "Version",
      "1.0"},
-    {"tabs around key and value", "[update]\r\n\tVersion\t=\t1.0\t\r\n", "update", "Version", "1.0"},
+    {"tabs around key and value", "[update]\r\n\tVersion\t=\t1.0\t\r\n", "update", "Version",
+     "1.0"},
     {"VT, FF and ctrl-Z are blanks", "[update]\r\nVersion=\v1.0\f\x1A\r\n", "update", "Version",
      "1.0"},
     {"blanks inside the brackets", "[ update ]\r\nVersion=1.0\r\n", "update", "Version", "1.0"},
@@ -86,11 +87,11 @@ const ReadCase kReadCases[] = {
     {"inner blanks stay", "[update]\r\nVersion=1 0\r\nmy key=2\r\n", "update", "Version", "1 0"},
     {"a key with an inner blank", "[update]\r\nmy key=2\r\n", "update", "my key", "2"},
     {"inner blanks of a key count", "[update]\r\nmy key=2\r\n", "update", "mykey", ""},
-    {"a full-width space is no blank", "[update]\r\nVersion=\xA1\xA1" "1.0\xA1\xA1\r\n", "update",
-     "Version", "\xA1\xA1" "1.0\xA1\xA1"},
+    {"a full-width space is no blank", "[update]\r\nVersion=\xA1\xA1\x31.0\xA1\xA1\r\n", "update",
+     "Version", "\xA1\xA1\x31.0\xA1\xA1"},
     // Comments and lines without '='.
-    {"a ; line is skipped over", "[update]\r\n;Version=0.9\r\nVersion=1.0\r\n", "update",
-     "Version", "1.0"},
+    {"a ; line is skipped over", "[update]\r\n;Version=0.9\r\nVersion=1.0\r\n", "update", "Version",
+     "1.0"},
     {"a ; line is not the key", "[update]\r\n;Version=0.9\r\n", "update", "Version", ""},
     {"a ; line is a key of its own", "[update]\r\n;Version=0.9\r\n", "update", ";Version", "0.9"},
     {"# starts no comment", "[update]\r\n#Version=0.9\r\n", "update", "#Version", "0.9"},
@@ -104,8 +105,8 @@ const ReadCase kReadCases[] = {
     {"repeated key in other case", "[update]\r\nversion=1\r\nVERSION=2\r\n", "update", "Version",
      "1"},
     {"repeated empty key first", "[update]\r\nVersion=\r\nVersion=2\r\n", "update", "Version", ""},
-    {"repeated section", "[update]\r\nVersion=1\r\n[update]\r\nVersion=2\r\n", "update",
-     "Version", "1"},
+    {"repeated section", "[update]\r\nVersion=1\r\n[update]\r\nVersion=2\r\n", "update", "Version",
+     "1"},
     {"only the first section is read", "[update]\r\nA=1\r\n[UPDATE]\r\nVersion=2\r\n", "update",
      "Version", ""},
     // Quotes.
@@ -113,8 +114,7 @@ const ReadCase kReadCases[] = {
     {"single quotes", "[update]\r\nVersion='1.0'\r\n", "update", "Version", "1.0"},
     {"blanks inside quotes stay", "[update]\r\nVersion=\" 1.0 \"\r\n", "update", "Version",
      " 1.0 "},
-    {"blanks outside quotes go", "[update]\r\nVersion=  \"1.0\"  \r\n", "update", "Version",
-     "1.0"},
+    {"blanks outside quotes go", "[update]\r\nVersion=  \"1.0\"  \r\n", "update", "Version", "1.0"},
     {"quote on the left only", "[update]\r\nVersion=\"1.0\r\n", "update", "Version", "\"1.0"},
     {"quote on the right only", "[update]\r\nVersion=1.0\"\r\n", "update", "Version", "1.0\""},
     {"different quotes", "[update]\r\nVersion=\"1.0'\r\n", "update", "Version", "\"1.0'"},
@@ -137,8 +137,8 @@ const ReadCase kReadCases[] = {
      "1.0"},
     {"UTF-8 text passes", "[update]\r\nVersion=\xE7\x89\x88\xE6\x9C\xAC\r\n", "update", "Version",
      "\xE7\x89\x88\xE6\x9C\xAC"},
-    {"GBK text passes", "[update]\r\nVersion=\xB0\xE6\xB1\xBE" "1\r\n", "update", "Version",
-     "\xB0\xE6\xB1\xBE" "1"},
+    {"GBK text passes", "[update]\r\nVersion=\xB0\xE6\xB1\xBE\x31\r\n", "update", "Version",
+     "\xB0\xE6\xB1\xBE\x31"},
     {"GBK section and key names", "[\xC9\xFD\xBC\xB6]\r\n\xB0\xE6=\xB1\xBE\r\n", "\xC9\xFD\xBC\xB6",
      "\xB0\xE6", "\xB1\xBE"},
     {"a NUL byte is text", "[update]\r\nVersion=1\0002\r\n"s, "update", "Version", "1\0002"s},
@@ -270,13 +270,13 @@ const WriteCase kWriteCases[] = {
     {"replaced in place", "[update]\r\nVersion=1.0\r\n", "update", "version", "2.0",
      "[update]\r\nVersion=2.0\r\n"},
     {"replaced, the file's spelling and every other byte kept",
-     "; top\r\n[a]\r\nx=1\r\n\r\n[UPDATE]\r\n  VERSION = 1.0 \r\nB=2\r\n\r\n[c]\r\ny=3",
-     "update", "version", "2.0",
+     "; top\r\n[a]\r\nx=1\r\n\r\n[UPDATE]\r\n  VERSION = 1.0 \r\nB=2\r\n\r\n[c]\r\ny=3", "update",
+     "version", "2.0",
      "; top\r\n[a]\r\nx=1\r\n\r\n[UPDATE]\r\nVERSION=2.0\r\nB=2\r\n\r\n[c]\r\ny=3"},
-    {"replaced, the line's own line end kept", "[update]\nVersion=1.0\rB=2\n", "update",
-     "version", "2.0", "[update]\nVersion=2.0\rB=2\n"},
-    {"replaced, last line without line end", "[update]\r\nVersion=1.0", "update", "version",
-     "2.0", "[update]\r\nVersion=2.0"},
+    {"replaced, the line's own line end kept", "[update]\nVersion=1.0\rB=2\n", "update", "version",
+     "2.0", "[update]\nVersion=2.0\rB=2\n"},
+    {"replaced, last line without line end", "[update]\r\nVersion=1.0", "update", "version", "2.0",
+     "[update]\r\nVersion=2.0"},
     {"replaced, quotes go", "[update]\r\nVersion=\"1.0\"\r\n", "update", "version", "2.0",
      "[update]\r\nVersion=2.0\r\n"},
     {"only the first of repeated keys", "[update]\r\nVersion=1\r\nversion=2\r\n", "update",
@@ -388,7 +388,8 @@ TEST(ProfileFile, WriteFailuresNameTheFullPathAndChangeNothing) {
   for (const char* name : {"missing/version.ini", "readonly.ini", "nobits.ini", "a-folder.ini",
                            "a-file/version.ini"}) {
     const std::string path = folder / name;
-    EXPECT_EQ(WriteErrorOf(TIniFile(path), "update", "version", "2.0"), "Unable to write to " + path)
+    EXPECT_EQ(WriteErrorOf(TIniFile(path), "update", "version", "2.0"),
+              "Unable to write to " + path)
         << name;
   }
   ::chmod((folder / "nobits.ini").c_str(), 0644);
@@ -433,6 +434,17 @@ TEST(ProfileFile, AWriteReplacesTheFileWholeAndKeepsItsPermissions) {
             "[update]\r\nVersion=2.0\r\n" + std::string(100000, ';') + "\r\n");
   EXPECT_EQ(ModeOf(folder / "version.ini"), 0640u);
   EXPECT_EQ(NamesIn(folder), std::set<std::string>{"version.ini"});
+
+  // Root writing a user's file hands the new one back to that user.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown((folder / "version.ini").c_str(), 65534, 65534), 0);
+    TIniFile(folder / "version.ini").WriteString("update", "version", "3.0");
+    struct stat status {};
+    ASSERT_EQ(::stat((folder / "version.ini").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 65534u);
+    EXPECT_EQ(ModeOf(folder / "version.ini"), 0640u);
+  }
 
   // A new file gets what creating it would give.
   const mode_t mask = ::umask(022);

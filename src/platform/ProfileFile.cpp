@@ -63,9 +63,9 @@ std::string Unquoted(std::string_view value) {
 
 // One line of the file, as offsets into the whole content.
 struct Line {
-  std::size_t begin = 0;    // first byte of the line
-  std::size_t end = 0;      // one past its last byte, before the line end
-  std::size_t next = 0;     // first byte of the next line
+  std::size_t begin = 0;  // first byte of the line
+  std::size_t end = 0;    // one past its last byte, before the line end
+  std::size_t next = 0;   // first byte of the next line
   bool has_line_end = false;
 };
 

@@ -23,10 +23,9 @@
 // Names: section and key names are matched without regard to case, for the
 // ASCII letters only, and without blanks on either side of the asked name.
 // The section "" is the part of the file before its first section line.
-// Under the system's code page (SystemCodePage(); 936 is double-byte) the second byte of a double-byte
-// character is compared exactly, so that two different characters whose
-// second bytes differ only in ASCII case never match; other bytes from 0x80
-// up are compared exactly as well.
+// Under the system's code page (SystemCodePage(); 936 is double-byte) the second byte of a
+// double-byte character is compared exactly, so that two different characters whose second bytes
+// differ only in ASCII case never match; other bytes from 0x80 up are compared exactly as well.
 //
 // Which entry counts:
 // - Only the FIRST section of a name is looked at: a later section of the same

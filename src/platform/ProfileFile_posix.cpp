@@ -68,7 +68,8 @@ std::string WriteTarget(const std::string& path) {
 // takes over another file; a name already in use is skipped.
 int CreateTemporary(const std::string& target, mode_t mode, std::string& temporary) {
   const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string folder =
+      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   constexpr int kAttempts = 100;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
