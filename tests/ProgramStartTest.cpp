@@ -47,11 +47,12 @@ std::vector<pid_t> Children() {
 
 std::string RealPath(const std::string& path) { return std::filesystem::canonical(path).string(); }
 
-// The stand-in as `Tolvier.exe` in a fresh folder, started from elsewhere.
+// The stand-in in a fresh folder, started from elsewhere. Under a name of its
+// own: tests that stop every "Tolvier.exe" may run at the same time.
 class ProgramStartTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::filesystem::copy_file(TOLVIER_STUB_PATH, folder_ / "Tolvier.exe");
+    std::filesystem::copy_file(TOLVIER_STUB_PATH, program_);
     // Marks go next to the program when no file is named for them.
     ::unsetenv("TOLVIER_STUB_MARK");
     ::setenv("TOLVIER_STUB_SECONDS", "60", 1);
@@ -71,11 +72,12 @@ class ProgramStartTest : public ::testing::Test {
   }
 
   TempFolder folder_;
+  const std::string program_ = folder_ / ("Started" + std::to_string(::getpid()) + ".exe");
   std::vector<pid_t> started_;
 };
 
 TEST_F(ProgramStartTest, StartsDetachedInItsOwnFolderWithNullStreams) {
-  ASSERT_TRUE(StartProgram(folder_ / "Tolvier.exe"));
+  ASSERT_TRUE(StartProgram(program_));
   // Returns once the program runs; no process of the start is left to collect.
   EXPECT_TRUE(Children().empty());
 
@@ -83,7 +85,7 @@ TEST_F(ProgramStartTest, StartsDetachedInItsOwnFolderWithNullStreams) {
   ASSERT_EQ(marks.size(), 1u);
   const StubMark& mark = marks[0];
   EXPECT_EQ(mark.at("argc"), "1");
-  EXPECT_EQ(mark.at("argv0"), folder_ / "Tolvier.exe");
+  EXPECT_EQ(mark.at("argv0"), program_);
   EXPECT_EQ(RealPath(mark.at("cwd")), RealPath(folder_.path()));
   EXPECT_NE(RealPath(mark.at("cwd")), RealPath(std::filesystem::current_path()));
   EXPECT_EQ(mark.at("sid"), mark.at("pid"));
@@ -98,7 +100,7 @@ TEST_F(ProgramStartTest, StartsDetachedInItsOwnFolderWithNullStreams) {
 // helper process is left uncollected.
 TEST_F(ProgramStartTest, LeavesNoEndedProcessBehind) {
   ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  const bool started = StartProgram(folder_ / "Tolvier.exe");
+  const bool started = StartProgram(program_);
   const std::vector<StubMark> marks = Marks(1);
   const std::vector<pid_t> children = Children();
   ::prctl(PR_SET_CHILD_SUBREAPER, 0);
@@ -110,6 +112,19 @@ TEST_F(ProgramStartTest, LeavesNoEndedProcessBehind) {
     ::kill(child, SIGKILL);
     EXPECT_TRUE(test_support::WaitForChild(child, std::chrono::seconds(10)));
   }
+}
+
+TEST_F(ProgramStartTest, RelativePathIsTakenFromTheCurrentFolder) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(folder_.path());
+  const bool started = StartProgram(std::filesystem::path(program_).filename().string());
+  std::filesystem::current_path(before);
+
+  ASSERT_TRUE(started);
+  const std::vector<StubMark> marks = Marks(1);
+  ASSERT_EQ(marks.size(), 1u);
+  EXPECT_EQ(RealPath(marks[0].at("argv0")), RealPath(program_));
+  EXPECT_EQ(RealPath(marks[0].at("cwd")), RealPath(folder_.path()));
 }
 
 TEST_F(ProgramStartTest, ReportsProgramsThatCannotStart) {
