@@ -1,0 +1,50 @@
+# End-to-end tests: the built updater against Debian's nginx on the loopback
+# port ${UPDATE_TEST_PORT}, in the real window under $DISPLAY (scripts/test
+# gives it an Xvfb one). Each scenario (see e2e/e2e_test.py) lays out a program
+# folder with the stand-in main program, starts nginx with the demo's
+# configuration template and drives the window; it skips, with the reason
+# printed, when there is no display or no nginx.
+#
+# The program under test is the loopback build of the real-window tests, and
+# the main program is the test stand-in of programs.cmake. Both come from
+# fragments that may be read after this one, so the tests are declared once
+# the whole test folder has been read.
+function(update_add_e2e_tests)
+  if(NOT UPDATE_GUI)
+    return()
+  endif()
+  set(UPDATE_TEST_PORT 47813 CACHE STRING
+      "Loopback port of the update server that the real-window tests play")
+  if(TARGET update_loopback)
+    set(program update_loopback)
+  else()
+    # No loopback build from the real-window tests: one of our own.
+    add_executable(update_e2e ${PROJECT_SOURCE_DIR}/src/update.cpp
+                              ${PROJECT_SOURCE_DIR}/src/UpdateServerHost.cpp)
+    target_compile_definitions(update_e2e PRIVATE
+                               UPDATE_SERVER_HOST="127.0.0.1:${UPDATE_TEST_PORT}")
+    target_link_libraries(update_e2e PRIVATE update_ui update_core)
+    set_target_properties(update_e2e PROPERTIES
+      OUTPUT_NAME update SUFFIX ".exe"
+      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/e2e)
+    set(program update_e2e)
+  endif()
+
+  foreach(scenario FullUpdate NoNewerVersion ServerDown MissingFile CloseDuringDownload)
+    add_test(NAME E2E.${scenario}
+             COMMAND dbus-run-session -- /usr/bin/python3
+                     ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e_test.py
+                     --program $<TARGET_FILE:${program}>
+                     --stub $<TARGET_FILE:TolvierStub>
+                     --port ${UPDATE_TEST_PORT}
+                     --template ${PROJECT_SOURCE_DIR}/demo/nginx.conf.in
+                     --artifacts ${CMAKE_BINARY_DIR}/tests/artifacts
+                     --scenario ${scenario})
+    set_tests_properties(E2E.${scenario} PROPERTIES
+      RESOURCE_LOCK loopback_port
+      TIMEOUT 120
+      SKIP_RETURN_CODE 77
+      ENVIRONMENT "GDK_GL=disable;NO_AT_BRIDGE=0")
+  endforeach()
+endfunction()
+cmake_language(DEFER CALL update_add_e2e_tests)
