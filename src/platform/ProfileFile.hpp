@@ -23,9 +23,10 @@
 // Names: section and key names are matched without regard to case, for the
 // ASCII letters only, and without blanks on either side of the asked name.
 // The section "" is the part of the file before its first section line.
-// Under the system's code page (SystemCodePage(); 936 is double-byte) the second byte of a
-// double-byte character is compared exactly, so that two different characters whose second bytes
-// differ only in ASCII case never match; other bytes from 0x80 up are compared exactly as well.
+// Under the system's code page (SystemCodePage(); 936 is double-byte) the
+// second byte of a double-byte character is compared exactly, so that two
+// different characters whose second bytes differ only in ASCII case never
+// match; other bytes from 0x80 up are compared exactly as well.
 //
 // Which entry counts:
 // - Only the FIRST section of a name is looked at: a later section of the same
@@ -33,12 +34,17 @@
 // - Within it, the FIRST line whose key matches counts, even when that line has
 //   no '=' (a lookup then gives the default).
 //
-// These rules are the ones that GetPrivateProfileStringA and
-// WritePrivateProfileStringA were seen to follow (see tools/probes/profile).
+// These are the rules that GetPrivateProfileStringA and
+// WritePrivateProfileStringA were seen to follow, with a probe program run
+// under Wine (tools/probes/profile tells how, and where Wine and Windows part
+// ways: Wine rewrites the whole file on a write, Windows changes only the
+// entry's line, and so does WriteString).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace platform {
 
