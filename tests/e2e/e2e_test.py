@@ -193,11 +193,12 @@ class Window:
     message boxes. Keys are pressed with xdotool; texts and states are read
     through the accessibility bus."""
 
-    def __init__(self, pid):
+    def __init__(self, pid, shot):
         import pyatspi  # only here: a skipped run must not need it
 
         self.pyatspi = pyatspi
         self.pid = pid
+        self.shot = shot  # keeps a screenshot under the name given
         self.app = None
         self.main_window_id = None
 
@@ -209,6 +210,11 @@ class Window:
                         self.app = app
                 except Exception:
                     continue
+        if self.app is not None:
+            try:
+                self.app.clearCache()  # windows come and go; read them afresh
+            except Exception:
+                pass
         return self.app
 
     def x_windows(self):
@@ -311,12 +317,19 @@ class Window:
         until it is gone."""
         self.wait_box(expected)
         box_id = wait_for(self.box_window_id, 10, "the message box's X window")
+        self.shot("box")
         self.press_return(box_id)
         wait_for(lambda: box_id not in self.x_windows(), 10, f'"{expected}" to close')
 
     def press_check_button(self):
         check(self.button_showing(), f'the button "{CHECK_BUTTON}" is not shown')
         self.press_return(self.main_window_id)
+
+    def click_check_button(self):
+        """A click in the middle of the check button (136, 48, 89 x 25)."""
+        check(self.button_showing(), f'the button "{CHECK_BUTTON}" is not shown')
+        subprocess.run(["xdotool", "mousemove", "--window", str(self.main_window_id),
+                        str(136 + 44), str(48 + 12), "click", "1"], check=True, timeout=10)
 
     def close(self):
         """Sends the main window the window manager's close request
@@ -425,6 +438,10 @@ class Stage:
         env.pop("TOLVIER_STUB_MARK", None)
         env["GDK_GL"] = "disable"
         env["NO_AT_BRIDGE"] = "0"
+        env["LC_ALL"] = "C.UTF-8"
+        # The update folder goes to the trash: this scenario's own, not the user's.
+        env["HOME"] = self.folder
+        env["XDG_DATA_HOME"] = os.path.join(self.folder, "data")
         return env
 
     def start_updater(self):
@@ -432,7 +449,7 @@ class Stage:
             self.updater = subprocess.Popen([os.path.join(self.program, "update.exe")],
                                             cwd=self.folder, env=self.env(),
                                             stdin=subprocess.DEVNULL, stdout=out, stderr=out)
-        self.window = Window(self.updater.pid)
+        self.window = Window(self.updater.pid, self.shot)
         self.window.wait_shown()
         self.shot("window")
 
@@ -484,14 +501,12 @@ def full_update(stage):
     stage.window.press_check_button()
     stage.window.dismiss_box(NEW_VERSION_FOUND)
     stage.window.wait_box(DOWNLOAD_DONE)
-    stage.shot("downloaded")
     check(stage.window.label_text() == "本次总共需要下载文件3个，已经下载3个",
           f'the label says "{stage.window.label_text()}" after the download')
     check(not stage.window.button_showing(), "the check button is shown during the update")
     check(stage.stub.poll() is None, "the main program was stopped before the announcement")
     stage.window.dismiss_box(DOWNLOAD_DONE)
     stage.window.wait_box(UPDATE_SUCCEEDED)
-    stage.shot("installed")
     check(stage.stub.poll() is not None, "the old main program still runs after the copies")
     stage.window.dismiss_box(UPDATE_SUCCEEDED)
     status = stage.wait_updater_end()
@@ -534,7 +549,12 @@ def no_newer_version(stage):
     stage.start_updater()
     before = stage.read_program("Tolvier.exe")
     for attempt in (1, 2):
-        stage.window.press_check_button()
+        # Enter at first, while the button has the focus; a click the second
+        # time, as hiding the button took the focus away from it.
+        if attempt == 1:
+            stage.window.press_check_button()
+        else:
+            stage.window.click_check_button()
         stage.window.dismiss_box(ALREADY_NEWEST)
         wait_for(stage.window.button_showing, 10, f"the check button back after check {attempt}")
         check(not stage.update_folder_exists(), "the update folder is still there")
@@ -557,7 +577,7 @@ def server_down(stage):
     stage.start_updater()
     stage.window.press_check_button()
     stage.window.dismiss_box(CHECK_NETWORK_ERROR)
-    stage.shot("network-error")
+    stage.shot("stopped")
     time.sleep(0.5)  # the button would be back by now, were it coming back
     check(not stage.window.button_showing(), "the check button is shown after the failure")
     check(not stage.update_folder_exists(), "the update folder was created")
@@ -580,7 +600,7 @@ def missing_file(stage):
     stage.window.press_check_button()
     stage.window.dismiss_box(NEW_VERSION_FOUND)
     stage.window.dismiss_box(DOWNLOAD_NETWORK_ERROR)
-    stage.shot("download-error")
+    stage.shot("stopped")
     time.sleep(0.5)  # a further box would be shown by now
     check(stage.window.box() is None, f'a further message box: "{stage.window.box()}"')
     check(not stage.window.button_showing(), "the check button is shown after the failure")
