@@ -92,6 +92,11 @@ void TGtkApplication::RunBox(GtkWidget* box, bool closes_when_quitting) {
                      *static_cast<bool*>(answered_flag) = true;
                    }),
                    &answered);
+  // The dialog answers a close (Esc, its close button) and would then
+  // destroy itself; it stays until this loop is done with it.
+  g_signal_connect(box, "delete-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) { return gboolean{TRUE}; }),
+                   nullptr);
 
   struct Wake {
     guint source = 0;

@@ -97,8 +97,8 @@ TMainWindow::TMainWindow(TGtkApplication& application, TMainForm& form)
   progress_bar_ = Put(fixed, gtk_progress_bar_new(), "ProgressBar1", kProgressBar1);
   gtk_widget_set_can_focus(progress_bar_, FALSE);
 
-  button_ = Put(fixed, gtk_button_new_with_label(form_.Button1.Caption().c_str()), "Button1",
-                kButton1);
+  button_ =
+      Put(fixed, gtk_button_new_with_label(form_.Button1.Caption().c_str()), "Button1", kButton1);
   gtk_widget_set_can_focus(button_, TRUE);
 
   // Close and minimise, but no maximise, on a frame that can't be resized.
@@ -106,9 +106,9 @@ TMainWindow::TMainWindow(TGtkApplication& application, TMainForm& form)
   GdkWindow* frame = gtk_widget_get_window(window_);
   gdk_window_set_functions(
       frame, static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_MINIMIZE | GDK_FUNC_CLOSE));
-  gdk_window_set_decorations(frame, static_cast<GdkWMDecoration>(GDK_DECOR_BORDER |
-                                                                 GDK_DECOR_TITLE | GDK_DECOR_MENU |
-                                                                 GDK_DECOR_MINIMIZE));
+  gdk_window_set_decorations(
+      frame, static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU |
+                                          GDK_DECOR_MINIMIZE));
 
   Bind();
   application_.SetMainWindow(window);

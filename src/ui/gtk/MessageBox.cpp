@@ -67,8 +67,8 @@ std::string DisplayText(std::string_view text) {
   return result;
 }
 
-GtkWidget* NewBox(BoxKind kind, GtkWindow* owner, const std::string& title,
-                  const std::string& text, GdkPixbuf* icon) {
+GtkWidget* NewBox(BoxKind kind, GtkWindow* owner, const std::string& title, const std::string& text,
+                  GdkPixbuf* icon) {
   GtkWidget* dialog = gtk_dialog_new();
   GtkWindow* window = GTK_WINDOW(dialog);
   gtk_window_set_title(window, title.c_str());
@@ -93,8 +93,7 @@ GtkWidget* NewBox(BoxKind kind, GtkWindow* owner, const std::string& title,
     }
   }
   gtk_box_pack_start(GTK_BOX(row), NewTextLabel(DisplayText(text)), TRUE, TRUE, 0);
-  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), row, TRUE, TRUE,
-                     0);
+  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), row, TRUE, TRUE, 0);
 
   // The message box's button says "OK" whatever the locale, as the chain's
   // messages expect; the error box is the toolkit's own and so speaks its

@@ -33,7 +33,7 @@ enum class BoxKind {
 /// button is the default: Enter, Esc, a click and the close button all end
 /// it with a "response" signal. The caller destroys it. Never fails short of
 /// memory exhaustion, which GLib treats as fatal.
-GtkWidget* NewBox(BoxKind kind, GtkWindow* owner, const std::string& title,
-                  const std::string& text, GdkPixbuf* icon);
+GtkWidget* NewBox(BoxKind kind, GtkWindow* owner, const std::string& title, const std::string& text,
+                  GdkPixbuf* icon);
 
 }  // namespace ui::gtk
