@@ -130,10 +130,13 @@ class Desktop:
         self.x = xdisplay.Display()
         self.artifacts = artifacts
         self.scenario = scenario
+        self.pid = 0  # the program under test, once started
 
     # X windows (xdotool finds them; python-xlib reads their properties).
     def x_windows(self, name_regex):
-        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name_regex],
+        """The visible windows of the program under test captioned as `name_regex` says."""
+        out = subprocess.run(["xdotool", "search", "--all", "--onlyvisible", "--pid",
+                              str(self.pid), "--name", name_regex],
                              capture_output=True, text=True, timeout=30).stdout.split()
         return [int(wid) for wid in out]
 
@@ -304,6 +307,7 @@ class Session:
             shutil.copy2(main_program, self.updater.path("Tolvier.exe"))
         self.updater.environment.update(extra_environment or {})
         self.updater.start()
+        self.desktop.pid = self.updater.process.pid
         wid = wait_for("the main window", lambda: self.desktop.x_window("^Quenlark"))
         frame = wait_for("the main window on the accessibility bus",
                          lambda: self.desktop.top_level(CAPTION))
@@ -565,7 +569,7 @@ def scenario_update(session):
     box_id, _, _ = session.box(UPDATE_SUCCEEDED)
     with open(session.updater.path("data.txt"), encoding="utf-8") as file:
         check(file.read() == content, "the downloaded file was not installed")
-    desktop.press(box_id, "Return")
+    desktop.send_close(box_id)  # its close button dismisses it as OK does
 
     status = session.updater.exit_status(APPEAR)
     check(status == 0, f"the program ended with status {status}, not 0")

@@ -1,6 +1,11 @@
 #include "ui/gtk/GtkApplication.hpp"
 
+#include <dlfcn.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 
 #include "ui/gtk/AppIcon.hpp"
 #include "ui/gtk/MainWindow.hpp"
@@ -26,13 +31,33 @@ std::string ExecutablePath() {
   return result;
 }
 
+#ifdef GDK_WINDOWING_X11
+[[noreturn]] int ExitOnLostDisplay(Display*) { _exit(0); }
+#endif
+
+// Losing the X server ends the program from inside the toolkit, with a
+// status of 1 of its own; the program's status is 0 however it ends. The
+// handler is set through the X library that GDK has already loaded, which
+// the program does not link itself.
+void KeepExitStatusOnLostDisplay() {
+#ifdef GDK_WINDOWING_X11
+  if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) return;
+  using Handler = int (*)(Display*);
+  using SetHandler = Handler (*)(Handler);
+  void* symbol = dlsym(RTLD_DEFAULT, "XSetIOErrorHandler");
+  if (symbol != nullptr) reinterpret_cast<SetHandler>(symbol)(&ExitOnLostDisplay);
+#endif
+}
+
 }  // namespace
 
 bool InitToolkit(int* argc, char*** argv) {
   // The window's place on screen can only be set under X11; elsewhere the
   // window still works, just where the system puts it.
   gdk_set_allowed_backends("x11,*");
-  return gtk_init_check(argc, argv) != FALSE;
+  if (!gtk_init_check(argc, argv)) return false;
+  KeepExitStatusOnLostDisplay();
+  return true;
 }
 
 TGtkApplication::TGtkApplication()

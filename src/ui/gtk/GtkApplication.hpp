@@ -16,7 +16,8 @@ namespace ui::gtk {
 class TMainWindow;
 
 /// Initialises GTK and opens the default display (GTK reads its own
-/// options from the command line and removes them). Returns false when no
+/// options from the command line and removes them); from then on, losing an
+/// X display ends the process at once with status 0. Returns false when no
 /// display can be opened; GTK then can't be used at all.
 bool InitToolkit(int* argc, char*** argv);
 
