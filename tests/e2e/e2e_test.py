@@ -631,7 +631,12 @@ def close_during_download(stage):
     stage.start_updater()
     stage.window.press_check_button()
     stage.window.dismiss_box(NEW_VERSION_FOUND)
-    time.sleep(0.8)  # into the transfer of big.dat
+    # The HEAD of big.dat is logged as soon as it is answered; the GET follows
+    # at once and then runs for three seconds.
+    head = f"HEAD /{BASE_PATH}/big.dat HTTP/1.1"
+    wait_for(lambda: any(f'"{head}"' in line for line in stage.nginx.requests()), 20,
+             "the HEAD request of big.dat")
+    time.sleep(0.3)
     check(not os.path.exists(os.path.join(stage.program, "update", "big.dat")),
           "big.dat arrived before the window could be closed; the download is too quick")
     stage.window.close()
