@@ -70,8 +70,8 @@ def main():
                     print(f"  the window's label: {label}", flush=True)
                 shot(f"message-{boxes}")
                 window.press_return(box_id)
-                wait_for(lambda: updater.poll() is not None or box_id not in window.x_windows(),
-                         10, "the box to close")
+                wait_for("the box to close",
+                         lambda: updater.poll() is not None or window.box_window_id() != box_id, 10)
                 print("  dismissed with Enter", flush=True)
                 quiet_since = time.monotonic()
             elif time.monotonic() - quiet_since > IDLE:

@@ -5,8 +5,9 @@
 # configuration template and drives the window; it skips, with the reason
 # printed, when there is no display or no nginx.
 #
-# The program under test is the loopback build of the real-window tests, and
-# the main program is the test stand-in of programs.cmake. Both come from
+# The program under test is the loopback build of the real-window tests, the
+# window is driven with their helpers (window/window_test.py), and the main
+# program is the test stand-in of programs.cmake. The targets come from
 # fragments that may be read after this one, so the tests are declared once
 # the whole test folder has been read.
 function(update_add_e2e_tests)
@@ -46,5 +47,10 @@ function(update_add_e2e_tests)
       SKIP_RETURN_CODE 77
       ENVIRONMENT "GDK_GL=disable;NO_AT_BRIDGE=0")
   endforeach()
+  # The installation stops every process named Tolvier.exe on the machine, the
+  # stand-ins of tests running beside it included; and a stand-in that must
+  # stay running is at the mercy of other tests that stop them.
+  set_tests_properties(E2E.FullUpdate E2E.CloseDuringDownload E2E.MissingFile
+                       PROPERTIES RUN_SERIAL TRUE)
 endfunction()
 cmake_language(DEFER CALL update_add_e2e_tests)

@@ -35,32 +35,12 @@ DOWNLOAD_DONE = "下载所需的更新文件成功，如果您开启了主程序
 UPDATE_SUCCEEDED = "软件更新成功，程序将重新启动"
 
 BASE_PATH = "quorvicomdata/update/tolvier"
+CAPTION = "Quenlark 升级程序 V1.0"
+BOX_CAPTION = "update"  # the application title: the program's file is update.exe
 
-
-class Failure(Exception):
-    pass
-
-
-class Skip(Exception):
-    pass
-
-
-def wait_for(predicate, seconds, what):
-    """Polls `predicate` until it returns something true; its value is returned.
-    Raises Failure naming `what` once `seconds` have passed."""
-    deadline = time.monotonic() + seconds
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise Failure(f"timed out after {seconds} s waiting for {what}")
-        time.sleep(0.05)
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
+# The real-window tests' helpers: the same way of driving the window.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
+from window_test import Failure, check, wait_for  # noqa: E402
 
 
 def sha256(path):
@@ -162,11 +142,12 @@ class Nginx:
 
         def answers():
             if self.process.poll() is not None:
-                raise Failure(f"nginx ended at start; see {self.run}/error.log")
+                return "ended"
             with socket.socket() as s:
                 return s.connect_ex(("127.0.0.1", self.port)) == 0
 
-        wait_for(answers, 10, "nginx to accept connections")
+        outcome = wait_for("nginx to accept connections", answers, 10)
+        check(outcome is True, f"nginx ended at start; see {self.run}/error.log")
 
     def stop(self):
         if self.process and self.process.poll() is None:
@@ -189,137 +170,64 @@ def nginx_binary():
 
 
 class Window:
-    """The updater's windows, found by the process id: the main window and its
-    message boxes. Keys are pressed with xdotool; texts and states are read
-    through the accessibility bus."""
+    """The updater's windows as a person meets them: the main window and its
+    message boxes. Built on the real-window tests' Desktop, which finds the
+    program's windows by caption, presses keys and clicks with xdotool, sends
+    the close request with python-xlib and reads texts and states through the
+    accessibility bus."""
 
     def __init__(self, pid, shot):
-        import pyatspi  # only here: a skipped run must not need it
+        from window_test import Desktop  # only here: a skipped run must not need pyatspi
 
-        self.pyatspi = pyatspi
-        self.pid = pid
+        # Desktop's own screenshots are not used: `shot` keeps ours.
+        self.desktop = Desktop(artifacts=None, scenario=None)
+        self.desktop.pid = pid
+        self.pyatspi = self.desktop.pyatspi
         self.shot = shot  # keeps a screenshot under the name given
-        self.app = None
         self.main_window_id = None
-
-    def accessible_app(self):
-        if self.app is None:
-            for app in self.pyatspi.Registry.getDesktop(0):
-                try:
-                    if app is not None and app.get_process_id() == self.pid:
-                        self.app = app
-                except Exception:
-                    continue
-        if self.app is not None:
-            try:
-                self.app.clearCache()  # windows come and go; read them afresh
-            except Exception:
-                pass
-        return self.app
-
-    def x_windows(self):
-        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.pid)],
-                             capture_output=True, text=True, timeout=10).stdout
-        return [int(w) for w in out.split()]
+        self.frame = None
 
     def wait_shown(self):
-        def shown():
-            for w in self.x_windows():
-                name = subprocess.run(["xdotool", "getwindowname", str(w)],
-                                      capture_output=True, text=True, timeout=10).stdout
-                if name.startswith("Quenlark "):
-                    return w
-            return None
+        self.main_window_id = wait_for("the updater's window",
+                                       lambda: self.desktop.x_window("^Quenlark "))
+        self.frame = wait_for("the window on the accessibility bus",
+                              lambda: self.desktop.top_level(CAPTION))
 
-        self.main_window_id = wait_for(shown, 20, "the updater's window")
-        wait_for(lambda: self.button() is not None, 20, "the window on the accessibility bus")
-
-    def descendants(self, accessible, role, depth=0):
-        found = []
-        if accessible is None or depth > 12:
-            return found
-        try:
-            if accessible.getRole() == role:
-                found.append(accessible)
-            for i in range(accessible.childCount):
-                found.extend(self.descendants(accessible.getChildAtIndex(i), role, depth + 1))
-        except Exception:
-            pass  # a widget that went away while it was being read
-        return found
-
-    def top_levels(self):
-        app = self.accessible_app()
-        if app is None:
-            return []
-        try:
-            return [app.getChildAtIndex(i) for i in range(app.childCount)]
-        except Exception:
-            return []
-
-    def showing(self, accessible):
-        try:
-            return accessible.getState().contains(self.pyatspi.STATE_SHOWING)
-        except Exception:
-            return False
-
-    def main_frame(self):
-        for top in self.top_levels():
-            try:
-                if top.getRole() == self.pyatspi.ROLE_FRAME:
-                    return top
-            except Exception:
-                continue
-        return None
-
-    def button(self):
-        for button in self.descendants(self.main_frame(), self.pyatspi.ROLE_PUSH_BUTTON):
-            if button.name == CHECK_BUTTON:
-                return button
-        return None
+    def main_window_shown(self):
+        return self.desktop.x_window("^Quenlark ") == self.main_window_id
 
     def button_showing(self):
-        button = self.button()
-        return button is not None and self.showing(button)
+        button = self.desktop.only(self.frame, self.pyatspi.ROLE_PUSH_BUTTON, "check button")
+        check(button.name == CHECK_BUTTON, f"the button says {button.name!r}")
+        return self.desktop.states(button).contains(self.pyatspi.STATE_VISIBLE)
 
     def label_text(self):
-        labels = self.descendants(self.main_frame(), self.pyatspi.ROLE_LABEL)
-        texts = [label.name for label in labels if label.name and label.name != CHECK_BUTTON]
-        return texts[0] if texts else ""
+        return self.desktop.only(self.frame, self.pyatspi.ROLE_LABEL, "label").name
 
     def box(self):
         """The text of the message box on screen, or None."""
-        for top in self.top_levels():
-            try:
-                if top.getRole() in (self.pyatspi.ROLE_ALERT, self.pyatspi.ROLE_DIALOG) \
-                        and self.showing(top):
-                    texts = [label.name for label in
-                             self.descendants(top, self.pyatspi.ROLE_LABEL) if label.name]
-                    if texts:
-                        return "\n".join(texts)
-            except Exception:
-                continue
-        return None
+        box = self.desktop.top_level(BOX_CAPTION)
+        texts = [text for text in self.desktop.texts(box) if text] if box is not None else []
+        return "\n".join(texts) if texts else None
 
     def box_window_id(self):
-        others = [w for w in self.x_windows() if w != self.main_window_id]
-        return others[0] if others else None
+        return self.desktop.x_window(f"^{BOX_CAPTION}$")
 
-    def wait_box(self, expected, seconds=20):
-        text = wait_for(self.box, seconds, f'the message box "{expected}"')
+    def wait_box(self, expected):
+        text = wait_for(f'the message box "{expected}"', self.box)
         check(text == expected, f'the message box says "{text}", expected "{expected}"')
 
     def press_return(self, window_id):
-        subprocess.run(["xdotool", "windowfocus", "--sync", str(window_id), "key", "Return"],
-                       check=True, timeout=10)
+        self.desktop.press(window_id, "Return")
 
     def dismiss_box(self, expected):
         """Waits for the box saying `expected`, presses Enter on it, and waits
         until it is gone."""
         self.wait_box(expected)
-        box_id = wait_for(self.box_window_id, 10, "the message box's X window")
+        box_id = wait_for("the message box's X window", self.box_window_id)
         self.shot("box")
         self.press_return(box_id)
-        wait_for(lambda: box_id not in self.x_windows(), 10, f'"{expected}" to close')
+        wait_for(f'"{expected}" to close', lambda: self.box_window_id() != box_id)
 
     def press_check_button(self):
         check(self.button_showing(), f'the button "{CHECK_BUTTON}" is not shown')
@@ -328,25 +236,12 @@ class Window:
     def click_check_button(self):
         """A click in the middle of the check button (136, 48, 89 x 25)."""
         check(self.button_showing(), f'the button "{CHECK_BUTTON}" is not shown')
-        subprocess.run(["xdotool", "mousemove", "--window", str(self.main_window_id),
-                        str(136 + 44), str(48 + 12), "click", "1"], check=True, timeout=10)
+        self.desktop.click(self.main_window_id, 136 + 44, 48 + 12)
 
     def close(self):
-        """Sends the main window the window manager's close request
-        (WM_DELETE_WINDOW), as a click on its close button would."""
-        from Xlib import X, display, protocol
-
-        d = display.Display()
-        try:
-            window = d.create_resource_object("window", self.main_window_id)
-            protocols = d.intern_atom("WM_PROTOCOLS")
-            delete = d.intern_atom("WM_DELETE_WINDOW")
-            event = protocol.event.ClientMessage(
-                window=window, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-            window.send_event(event, event_mask=X.NoEventMask)
-            d.flush()
-        finally:
-            d.close()
+        """The window manager's close request (WM_DELETE_WINDOW), as a click
+        on the window's close button sends it."""
+        self.desktop.send_close(self.main_window_id)
 
 
 class Stage:
@@ -420,7 +315,7 @@ class Stage:
         self.stub = subprocess.Popen([self.program_file("Tolvier.exe")], cwd=self.program,
                                      env=self.env(), stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for(lambda: self.marks(), 10, "the stand-in main program to start")
+        wait_for("the stand-in main program to start", self.marks, 10)
         return self.stub.pid
 
     def marks(self):
@@ -454,7 +349,7 @@ class Stage:
         self.shot("window")
 
     def wait_updater_end(self, seconds=30):
-        wait_for(lambda: self.updater.poll() is not None, seconds, "the updater to end")
+        wait_for("the updater to end", lambda: self.updater.poll() is not None, seconds)
         return self.updater.returncode
 
     def shot(self, name):
@@ -520,8 +415,8 @@ def full_update(stage):
           f"version.ini records {stage.version_recorded()!r}, not 2.0")
     check(not stage.update_folder_exists(), "the update folder is still there")
 
-    marks = wait_for(lambda: stage.marks() if len(stage.marks()) >= 2 else None, 10,
-                     "the main program's restart")
+    marks = wait_for("the main program's restart",
+                     lambda: stage.marks() if len(stage.marks()) >= 2 else None, 10)
     check(len(marks) == 2, f"the main program was started {len(marks) - 1} times by the updater")
     new_pid = int(marks[1]["pid"])
     check(new_pid != old_pid, "the main program was not started anew")
@@ -556,7 +451,7 @@ def no_newer_version(stage):
         else:
             stage.window.click_check_button()
         stage.window.dismiss_box(ALREADY_NEWEST)
-        wait_for(stage.window.button_showing, 10, f"the check button back after check {attempt}")
+        wait_for(f"the check button back after check {attempt}", stage.window.button_showing, 10)
         check(not stage.update_folder_exists(), "the update folder is still there")
         stage.shot(f"checked-{attempt}")
     asked = [line.split('"')[1] for line in stage.nginx.requests()]
@@ -634,16 +529,15 @@ def close_during_download(stage):
     # The HEAD of big.dat is logged as soon as it is answered; the GET follows
     # at once and then runs for three seconds.
     head = f"HEAD /{BASE_PATH}/big.dat HTTP/1.1"
-    wait_for(lambda: any(f'"{head}"' in line for line in stage.nginx.requests()), 20,
-             "the HEAD request of big.dat")
+    wait_for("the HEAD request of big.dat",
+             lambda: any(f'"{head}"' in line for line in stage.nginx.requests()), 20)
     time.sleep(0.3)
     check(not os.path.exists(os.path.join(stage.program, "update", "big.dat")),
           "big.dat arrived before the window could be closed; the download is too quick")
     stage.window.close()
     time.sleep(0.3)
     check(stage.updater.poll() is None, "the updater ended while the download ran")
-    check(stage.window.main_window_id in stage.window.x_windows(),
-          "the window vanished at the close request")
+    check(stage.window.main_window_shown(), "the window vanished at the close request")
     stage.shot("closed-while-downloading")
     status = stage.wait_updater_end(30)
     check(status == 0, f"the updater ended with status {status}")
@@ -652,8 +546,8 @@ def close_during_download(stage):
           "Tolvier.exe was not replaced")
     check(stage.version_recorded() == "2.0", "version.ini was not updated")
     check(not stage.update_folder_exists(), "the update folder is still there")
-    marks = wait_for(lambda: stage.marks() if len(stage.marks()) >= 2 else None, 10,
-                     "the main program's restart")
+    marks = wait_for("the main program's restart",
+                     lambda: stage.marks() if len(stage.marks()) >= 2 else None, 10)
     check(int(marks[-1]["pid"]) != old_pid and stage.stub.poll() is not None,
           "the main program was not stopped and started again")
 
