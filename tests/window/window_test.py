@@ -84,6 +84,11 @@ class UpdateServer:
         server = self
 
         class Handler(http.server.SimpleHTTPRequestHandler):
+            # HTTP/1.1 leaves closing the connection to the client, so the
+            # port is not left with connections in TIME_WAIT that would keep
+            # the next test's server from binding it.
+            protocol_version = "HTTP/1.1"
+
             def log_message(self, *args):
                 pass
 
