@@ -8,12 +8,13 @@ step. Ends when the updater ends, or when nothing has happened for 30 s
 wait is bounded; the whole run takes at most 3 minutes.
 
 Run inside `dbus-run-session` (the boxes are read through the accessibility
-bus), with $DISPLAY set. Exit status: the updater's, or 1 when it had to be
-ended.
+bus), with $DISPLAY set. Exit status: the updater's (128 + the signal's
+number when a signal ended it), or 1 when it had to be ended.
 """
 
 import argparse
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -88,7 +89,13 @@ def main():
         if ended_here:
             print("The updater did not end by itself; ending it.", flush=True)
             end_process(updater.pid)
-    return 1 if ended_here else updater.returncode
+    if ended_here:
+        return 1
+    if updater.returncode < 0:
+        print(f"update.exe was ended by signal {-updater.returncode}"
+              f" ({signal.Signals(-updater.returncode).name})", flush=True)
+        return 128 - updater.returncode
+    return updater.returncode
 
 
 if __name__ == "__main__":
