@@ -186,11 +186,11 @@ class Desktop:
 
     # AT-SPI: the texts and states the window shows.
     def top_level(self, name):
-        """The visible top-level window of the updater captioned `name`."""
+        """The visible top-level window of the program under test captioned `name`."""
         desktop = self.pyatspi.Registry.getDesktop(0)
         for index in range(desktop.childCount):
             app = desktop.getChildAtIndex(index)
-            if app is None:
+            if app is None or app.get_process_id() != self.pid:
                 continue
             app.clearCache()
             for child in range(app.childCount):
@@ -514,7 +514,7 @@ def scenario_close_while_waiting(session):
     desktop = session.desktop
     session.serve("[update]\nVersion=1.0.0\n")
     session.server.release.clear()
-    wid, frame = session.start()
+    wid, _ = session.start()
     os.makedirs(session.updater.path("update"))
 
     desktop.press(wid, "Return")
