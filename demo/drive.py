@@ -19,7 +19,9 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+sys.dont_write_bytecode = True  # no cache files beside the sources
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from e2e_test import Failure, Window, end_process, wait_for  # noqa: E402
 
 IDLE = 30

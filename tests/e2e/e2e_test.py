@@ -38,6 +38,7 @@ BASE_PATH = "quorvicomdata/update/tolvier"
 CAPTION = "Quenlark 升级程序 V1.0"
 BOX_CAPTION = "update"  # the application title: the program's file is update.exe
 
+sys.dont_write_bytecode = True  # no cache files beside the sources
 # The real-window tests' helpers: the same way of driving the window.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "window"))
 from window_test import Failure, check, wait_for  # noqa: E402
