@@ -1,0 +1,37 @@
+#include "support/ChainFixture.hpp"
+
+#include "ui/Application.hpp"
+
+namespace test_support {
+
+ChainTest::ChainTest() : form(app, folder.path(), server.Url(kServerFolder)) {}
+
+void ChainTest::Publish(std::string_view name, testsupport::Answer answer) {
+  server.Route(kServerFolder + std::string(name), std::move(answer));
+}
+
+void ChainTest::PublishManifest(std::string_view text) {
+  Publish("update.ini", testsupport::Answer::Ok(std::string(text)));
+}
+
+void ChainTest::PublishRelease(std::string_view version, const std::vector<std::string>& names) {
+  std::string manifest = "[update]\r\nVersion=" + std::string(version) + "\r\n[updatelist]\r\n";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    manifest += "up" + std::to_string(i + 1) + "=" + names[i] + "\r\n";
+  }
+  PublishManifest(manifest);
+}
+
+void ChainTest::Click() { ui::RunHandler(app, form.Button1.OnClick); }
+
+std::vector<std::string> ChainTest::Requests() const {
+  std::vector<std::string> requests;
+  for (const testsupport::RecordedRequest& request : server.Requests()) {
+    std::string target = request.target;
+    if (target.starts_with(kServerFolder)) target.erase(0, std::string_view(kServerFolder).size());
+    requests.push_back(request.method + " " + target);
+  }
+  return requests;
+}
+
+}  // namespace test_support
