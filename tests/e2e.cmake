@@ -47,10 +47,11 @@ function(update_add_e2e_tests)
       SKIP_RETURN_CODE 77
       ENVIRONMENT "GDK_GL=disable;NO_AT_BRIDGE=0")
   endforeach()
-  # The installation stops every process named Tolvier.exe on the machine, the
-  # stand-ins of tests running beside it included; and a stand-in that must
-  # stay running is at the mercy of other tests that stop them.
+  # The installation stops every process named Tolvier.exe on the machine, and
+  # a stand-in that must stay running would fall to any other test that does:
+  # these never run beside another test that stops or keeps one (lock
+  # main_program).
   set_tests_properties(E2E.FullUpdate E2E.CloseDuringDownload E2E.MissingFile
-                       PROPERTIES RUN_SERIAL TRUE)
+                       PROPERTIES RESOURCE_LOCK "loopback_port;main_program")
 endfunction()
 cmake_language(DEFER CALL update_add_e2e_tests)
