@@ -36,7 +36,7 @@ if(UPDATE_GUI)
       SKIP_RETURN_CODE 77
       ENVIRONMENT "GDK_GL=disable;NO_AT_BRIDGE=0")
   endforeach()
-  # The installation stops every process named Tolvier.exe on the machine,
-  # the stand-ins of tests running beside it included.
-  set_tests_properties(Window.Update PROPERTIES RUN_SERIAL TRUE)
+  # The installation stops every process named Tolvier.exe on the machine:
+  # never beside another test that keeps one running.
+  set_tests_properties(Window.Update PROPERTIES RESOURCE_LOCK "loopback_port;main_program")
 endif()
