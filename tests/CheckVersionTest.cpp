@@ -9,6 +9,9 @@
 #include "Texts.hpp"
 #include "support/ChainFixture.hpp"
 
+using test_support::ClosedByItself;
+using test_support::Error;
+using test_support::Message;
 using testsupport::Answer;
 
 namespace {
@@ -31,21 +34,18 @@ TEST_F(CheckVersion, AnswersThatAreNoManifestEndTheCheck) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
-    test_support::HeadlessApplication app;
-    TMainForm form(app, folder.path(), server.Url(test_support::kServerFolder));
-    PublishManifest("");
-    Publish("update.ini", c.answer);
-    ui::RunHandler(app, form.Button1.OnClick);
+    test_support::Chain chain;
+    chain.Publish("update.ini", c.answer);
+    chain.Click();
 
-    EXPECT_EQ(app.Seen(), std::vector<std::string>{Message(texts::kCheckNetworkError)});
-    EXPECT_FALSE(form.Button1.Visible());
-    EXPECT_FALSE(folder.Exists("update"));
-    EXPECT_EQ(form.Label1.Caption(), "");
-    EXPECT_EQ(form.ProgressBar1.Position(), 0);
-    EXPECT_FALSE(app.QuitRequested());
+    EXPECT_EQ(chain.app.Seen(), std::vector<std::string>{Message(texts::kCheckNetworkError)});
+    EXPECT_EQ(chain.Requests(), std::vector<std::string>{"GET update.ini"});  // nothing followed
+    EXPECT_FALSE(chain.form.Button1.Visible());
+    EXPECT_FALSE(chain.folder.Exists("update"));
+    EXPECT_EQ(chain.form.Label1.Caption(), "");
+    EXPECT_EQ(chain.form.ProgressBar1.Position(), 0);
+    EXPECT_FALSE(chain.app.QuitRequested());
   }
-  // A redirect is never followed.
-  for (const std::string& request : Requests()) EXPECT_EQ(request, "GET update.ini");
 }
 
 TEST_F(CheckVersion, UnreachableServerEndsTheCheck) {
@@ -96,30 +96,29 @@ TEST_F(CheckVersion, NoNewerVersionRemovesTheUpdateFolderAndShowsTheButtonAgain)
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
-    test_support::HeadlessApplication app;
-    TMainForm form(app, folder.path(), server.Url(test_support::kServerFolder));
+    test_support::Chain chain;
     if (c.installed != nullptr) {
-      folder.Write("version.ini", c.installed);
+      chain.folder.Write("version.ini", c.installed);
     } else {
-      std::remove((folder / "version.ini").c_str());
+      std::remove((chain.folder / "version.ini").c_str());
     }
-    folder.MakeFolder("update");
-    folder.Write("update/left.over", "from an earlier failed run");
-    PublishManifest(c.manifest);
+    chain.folder.MakeFolder("update");
+    chain.folder.Write("update/left.over", "from an earlier failed run");
+    chain.PublishManifest(c.manifest);
     bool saved_as_sent = false;
-    app.OnMessage = [&](const std::string&) {
-      saved_as_sent = folder.Read("update/update.ini") == c.manifest;
+    chain.app.OnMessage = [&](const std::string&) {
+      saved_as_sent = chain.folder.Read("update/update.ini") == c.manifest;
     };
-    ui::RunHandler(app, form.Button1.OnClick);
+    chain.Click();
 
-    EXPECT_EQ(app.Seen(), std::vector<std::string>{Message(texts::kAlreadyNewest)});
+    EXPECT_EQ(chain.app.Seen(), std::vector<std::string>{Message(texts::kAlreadyNewest)});
     EXPECT_TRUE(saved_as_sent);
-    EXPECT_FALSE(folder.Exists("update"));
-    EXPECT_TRUE(form.Button1.Visible());
+    EXPECT_FALSE(chain.folder.Exists("update"));
+    EXPECT_TRUE(chain.form.Button1.Visible());
     if (c.installed != nullptr) {
-      EXPECT_EQ(folder.Read("version.ini"), c.installed);
+      EXPECT_EQ(chain.folder.Read("version.ini"), c.installed);
     } else {
-      EXPECT_FALSE(folder.Exists("version.ini"));
+      EXPECT_FALSE(chain.folder.Exists("version.ini"));
     }
   }
 }
@@ -147,14 +146,13 @@ TEST_F(CheckVersion, ManifestBodyFormsAreSavedByteForByte) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
-    test_support::HeadlessApplication app;
-    TMainForm form(app, folder.path(), server.Url(test_support::kServerFolder));
-    Publish("update.ini", c.answer);
+    test_support::Chain chain;
+    chain.Publish("update.ini", c.answer);
     std::string saved;
-    app.OnMessage = [&](const std::string&) {
-      if (saved.empty()) saved = folder.Read("update/update.ini");
+    chain.app.OnMessage = [&](const std::string&) {
+      if (saved.empty()) saved = chain.folder.Read("update/update.ini");
     };
-    ui::RunHandler(app, form.Button1.OnClick);
+    chain.Click();
     EXPECT_EQ(saved, manifest);
   }
 }
@@ -190,18 +188,18 @@ TEST_F(CheckVersion, CloseDuringTheManifestsWaitRunsTheRestUnattended) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
-    test_support::HeadlessApplication app;
-    TMainForm form(app, folder.path(), server.Url(test_support::kServerFolder));
-    folder.Write("version.ini", c.installed);
-    Publish("update.ini",
-            Answer::Ok("[update]\r\nVersion=1.0\r\n").DelayBefore(std::chrono::milliseconds(300)));
-    app.OnProcessMessages = [&] { app.Terminate(); };
-    ui::RunHandler(app, form.Button1.OnClick);
+    test_support::Chain chain;
+    chain.folder.Write("version.ini", c.installed);
+    chain.Publish(
+        "update.ini",
+        Answer::Ok("[update]\r\nVersion=1.0\r\n").DelayBefore(std::chrono::milliseconds(300)));
+    chain.app.OnProcessMessages = [&] { chain.app.Terminate(); };
+    chain.Click();
 
-    EXPECT_EQ(app.Seen(), c.seen);
-    EXPECT_TRUE(app.Terminated());
-    EXPECT_FALSE(folder.Exists("update"));
-    EXPECT_EQ(folder.Read("version.ini"), "[update]\r\nVersion=1.0\r\n");
+    EXPECT_EQ(chain.app.Seen(), c.seen);
+    EXPECT_TRUE(chain.app.Terminated());
+    EXPECT_FALSE(chain.folder.Exists("update"));
+    EXPECT_EQ(chain.folder.Read("version.ini"), "[update]\r\nVersion=1.0\r\n");
   }
 }
 

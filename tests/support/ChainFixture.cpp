@@ -4,17 +4,17 @@
 
 namespace test_support {
 
-ChainTest::ChainTest() : form(app, folder.path(), server.Url(kServerFolder)) {}
+Chain::Chain() : form(app, folder.path(), server.Url(kServerFolder)) {}
 
-void ChainTest::Publish(std::string_view name, testsupport::Answer answer) {
+void Chain::Publish(std::string_view name, testsupport::Answer answer) {
   server.Route(kServerFolder + std::string(name), std::move(answer));
 }
 
-void ChainTest::PublishManifest(std::string_view text) {
+void Chain::PublishManifest(std::string_view text) {
   Publish("update.ini", testsupport::Answer::Ok(std::string(text)));
 }
 
-void ChainTest::PublishRelease(std::string_view version, const std::vector<std::string>& names) {
+void Chain::PublishRelease(std::string_view version, const std::vector<std::string>& names) {
   std::string manifest = "[update]\r\nVersion=" + std::string(version) + "\r\n[updatelist]\r\n";
   for (std::size_t i = 0; i < names.size(); ++i) {
     manifest += "up" + std::to_string(i + 1) + "=" + names[i] + "\r\n";
@@ -22,9 +22,9 @@ void ChainTest::PublishRelease(std::string_view version, const std::vector<std::
   PublishManifest(manifest);
 }
 
-void ChainTest::Click() { ui::RunHandler(app, form.Button1.OnClick); }
+void Chain::Click() { ui::RunHandler(app, form.Button1.OnClick); }
 
-std::vector<std::string> ChainTest::Requests() const {
+std::vector<std::string> Chain::Requests() const {
   std::vector<std::string> requests;
   for (const testsupport::RecordedRequest& request : server.Requests()) {
     std::string target = request.target;

@@ -18,9 +18,17 @@ namespace test_support {
 /// The folder of the update server that holds the manifest and its files.
 inline constexpr char kServerFolder[] = "/quorvicomdata/update/tolvier/";
 
-class ChainTest : public ::testing::Test {
- protected:
-  ChainTest();
+/// What a person would have seen, as HeadlessApplication records it.
+inline std::string Message(std::string_view text) { return "message: " + std::string(text); }
+inline std::string ClosedByItself(std::string_view text) {
+  return "message (closed by itself): " + std::string(text);
+}
+inline std::string Error(std::string_view text) { return "error: " + std::string(text); }
+
+/// One program folder, one server and one window, made afresh for each use.
+class Chain {
+ public:
+  Chain();
 
   /// Serves `answer` for the file `name` (written with "/") of the release.
   void Publish(std::string_view name, testsupport::Answer answer);
@@ -34,16 +42,13 @@ class ChainTest : public ::testing::Test {
   /// server's folder ("GET update.ini", "HEAD skin/a.dat").
   std::vector<std::string> Requests() const;
 
-  static std::string Message(std::string_view text) { return "message: " + std::string(text); }
-  static std::string ClosedByItself(std::string_view text) {
-    return "message (closed by itself): " + std::string(text);
-  }
-  static std::string Error(std::string_view text) { return "error: " + std::string(text); }
-
   TempFolder folder;
   testsupport::TestHttpServer server;
   HeadlessApplication app;
   TMainForm form;
 };
+
+/// A test with a chain of its own; tables of cases make a Chain per case.
+class ChainTest : public ::testing::Test, public Chain {};
 
 }  // namespace test_support
