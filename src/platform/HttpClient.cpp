@@ -39,6 +39,10 @@ constexpr milliseconds kLongestSlice{50};
 // grows the buffer's reading area.
 constexpr std::size_t kReadSize = 256 * 1024;
 
+// More than any process can address (user space spans 2^47 bytes): a body
+// announced above this is refused as memory exhausted without trying.
+constexpr std::uint64_t kLargestBody = std::uint64_t{1} << 47;
+
 constexpr std::string_view kContentType = "text/html";
 constexpr std::string_view kAccept = "text/html, */*";
 constexpr std::string_view kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
@@ -250,19 +254,21 @@ struct StreamBody {
   class reader {
    public:
     template <bool isRequest, class Fields>
-    reader(http::header<isRequest, Fields>&, value_type& body) : stream_(*body.stream) {}
+    // The parser makes its reader when it is made itself, before the stream is
+    // named, so the reader looks the stream up only when bytes come.
+    reader(http::header<isRequest, Fields>&, value_type& body) : body_(body) {}
 
     // A known length sizes the buffer once, so a large body never grows it
     // step by step (and never needs twice its size while growing).
     void init(const boost::optional<std::uint64_t>& length, error_code& ec) {
       ec = {};
       if (!length) return;
-      if (*length > std::numeric_limits<std::size_t>::max() / 2) {
+      if (*length > kLargestBody) {
         ec = kOutOfMemory;
         return;
       }
       try {
-        stream_.Reserve(static_cast<std::size_t>(*length));
+        body_.stream->Reserve(static_cast<std::size_t>(*length));
       } catch (const std::bad_alloc&) {
         ec = kOutOfMemory;
       } catch (const std::length_error&) {
@@ -276,7 +282,7 @@ struct StreamBody {
       std::size_t stored = 0;
       for (const auto piece : beast::buffers_range_ref(buffers)) {
         try {
-          stream_.Write(piece.data(), piece.size());
+          body_.stream->Write(piece.data(), piece.size());
         } catch (const std::bad_alloc&) {
           ec = kOutOfMemory;
           return stored;
@@ -292,7 +298,7 @@ struct StreamBody {
     void finish(error_code& ec) { ec = {}; }
 
    private:
-    TMemoryStream& stream_;
+    value_type& body_;
   };
 };
 

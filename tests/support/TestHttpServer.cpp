@@ -259,8 +259,8 @@ struct TestHttpServer::Engine {
   }
 };
 
-TestHttpServer::TestHttpServer() : engine_(std::make_unique<Engine>()) {
-  const tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"), 0);
+TestHttpServer::TestHttpServer(std::uint16_t port) : engine_(std::make_unique<Engine>()) {
+  const tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"), port);
   engine_->acceptor.open(endpoint.protocol());
   engine_->acceptor.set_option(tcp::acceptor::reuse_address(true));
   engine_->acceptor.bind(endpoint);
@@ -341,12 +341,10 @@ UnansweredPort::UnansweredPort() : sockets_(std::make_unique<Sockets>()) {
   const tcp::endpoint target(endpoint.address(), port_);
   // Connections started without waiting: the first ones fill the queue of
   // pending connections, the later ones are left hanging in the handshake.
+  // (An asynchronous connect issues its system call at once; the handlers
+  // never need to run.)
   for (int i = 0; i < 8; ++i) {
-    tcp::socket& filler = sockets_->fillers.emplace_back(sockets_->io);
-    error_code ec;
-    filler.open(tcp::v4(), ec);
-    filler.non_blocking(true, ec);
-    filler.connect(target, ec);
+    sockets_->fillers.emplace_back(sockets_->io).async_connect(target, [](const error_code&) {});
   }
   // A probe tells whether a new attempt really hangs here.
   tcp::socket probe(sockets_->io);

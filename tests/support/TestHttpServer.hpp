@@ -113,12 +113,13 @@ struct RecordedRequest {
   std::string target;
 };
 
-/// The server. Starts listening on 127.0.0.1 at a free port when made;
-/// stops (cutting every pause and connection short) when destroyed. Throws
-/// std::system_error when no port can be had. Thread-safe.
+/// The server. Starts listening on 127.0.0.1 when made, at `port` or, when
+/// it is 0, at a free port; stops (cutting every pause and connection short)
+/// when destroyed. Throws boost::system::system_error (a std::runtime_error)
+/// when the port cannot be had. Thread-safe.
 class TestHttpServer {
  public:
-  TestHttpServer();
+  explicit TestHttpServer(std::uint16_t port = 0);
   ~TestHttpServer();
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
