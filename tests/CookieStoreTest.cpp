@@ -126,7 +126,8 @@ TEST(CookieStoreTest, NameValueParsing) {
   store.SetCookie("empty=", from, kNow);
   store.SetCookie("attrs=1;path=/;DOMAIN=h;max-age=100;secure", from, kNow);
   EXPECT_EQ(store.CookieHeader(At("h", "/"), kNow), "spaced=v a l; eq=a=b=c; empty=");
-  EXPECT_EQ(store.CookieHeader(At("h", "/", true), kNow), "spaced=v a l; eq=a=b=c; empty=; attrs=1");
+  EXPECT_EQ(store.CookieHeader(At("h", "/", true), kNow),
+            "spaced=v a l; eq=a=b=c; empty=; attrs=1");
 }
 
 TEST(CookieStoreTest, CookieDatesInTheirUsualForms) {

@@ -145,7 +145,8 @@ TEST_F(HttpClientTest, MalformedAddressesFailBeforeAnyConnection) {
   for (const std::string& address :
        {std::string("ftp://127.0.0.1:") + port + "/x", std::string("127.0.0.1:") + port + "/x",
         std::string("http:///x"), std::string("http://127.0.0.1:99999/x"),
-        std::string("http://127.0.0.1:8o/x"), std::string("http://127.0.0.1:") + port + "/a\r\nX: y"}) {
+        std::string("http://127.0.0.1:8o/x"),
+        std::string("http://127.0.0.1:") + port + "/a\r\nX: y"}) {
     SCOPED_TRACE(address);
     TMemoryStream buffer;
     EXPECT_THROW(client.Get(address, buffer), platform::HttpAddressError);
@@ -163,10 +164,22 @@ TEST_F(HttpClientTest, OnlyTwoHundredsWithoutLocationSucceed) {
     bool success;
   };
   const std::array<Case, 17> cases{{
-      {200, false, true},  {201, false, true},  {204, false, true},  {206, false, true},
-      {299, false, true},  {100, false, false}, {199, false, false}, {300, false, false},
-      {301, true, false},  {302, true, false},  {304, false, false}, {307, true, false},
-      {401, false, false}, {404, false, false}, {500, false, false}, {200, true, false},
+      {200, false, true},
+      {201, false, true},
+      {204, false, true},
+      {206, false, true},
+      {299, false, true},
+      {100, false, false},
+      {199, false, false},
+      {300, false, false},
+      {301, true, false},
+      {302, true, false},
+      {304, false, false},
+      {307, true, false},
+      {401, false, false},
+      {404, false, false},
+      {500, false, false},
+      {200, true, false},
       {204, true, false},
   }};
   for (const Case& c : cases) {
@@ -217,8 +230,9 @@ TEST_F(HttpClientTest, ReadsEachBodyFormByteForByte) {
        "5;ext=1\r\nhello\r\n6;a;b=\"q r\"\r\n world\r\nA\r\n" +
            binary + "\r\n0\r\nX-Trailer: 1\r\nY: 2\r\n\r\n",
        "hello world" + binary},
-      {"chunked, upper-case hex", "HTTP/1.1 200 OK\r\ntransfer-encoding: Chunked\r\n\r\n"
-                                  "0000B\r\nhello world\r\n0\r\n\r\n",
+      {"chunked, upper-case hex",
+       "HTTP/1.1 200 OK\r\ntransfer-encoding: Chunked\r\n\r\n"
+       "0000B\r\nhello world\r\n0\r\n\r\n",
        "hello world"},
       {"until close", "HTTP/1.1 200 OK\r\nServer: x\r\n\r\n" + binary, binary},
       {"until close, HTTP/1.0", "HTTP/1.0 200 OK\r\n\r\nold", "old"},
@@ -246,8 +260,8 @@ TEST_F(HttpClientTest, ReadsEachBodyFormByteForByte) {
 TEST_F(HttpClientTest, LargeFilesArriveWholeInEachFraming) {
   constexpr std::size_t kSize = 9 * 1024 * 1024 + 7;  // above Beast's default 8 MiB limit
   const std::string expected = testsupport::FileBytes(kSize);
-  for (const auto framing : {Answer::Framing::kContentLength, Answer::Framing::kChunked,
-                             Answer::Framing::kUntilClose}) {
+  for (const auto framing :
+       {Answer::Framing::kContentLength, Answer::Framing::kChunked, Answer::Framing::kUntilClose}) {
     SCOPED_TRACE(static_cast<int>(framing));
     server.Enqueue(Answer::File(kSize, framing));
     TMemoryStream buffer;
@@ -320,8 +334,7 @@ TEST_F(HttpClientTest, RefusedConnectionFailsAtTheConnect) {
   std::uint16_t closed_port = 0;
   {
     boost::asio::io_context io;
-    boost::asio::ip::tcp::acceptor acceptor(
-        io, {boost::asio::ip::make_address_v4("127.0.0.1"), 0});
+    boost::asio::ip::tcp::acceptor acceptor(io, {boost::asio::ip::make_address_v4("127.0.0.1"), 0});
     closed_port = acceptor.local_endpoint().port();
   }
   TMemoryStream buffer;
@@ -433,8 +446,8 @@ TEST_F(HttpClientTest, CookiesGoBackOnLaterRequestsOfTheSameClientOnly) {
   EXPECT_EQ(LastRaw(), "GET /dir/page HTTP/1.1\r\n" + FixedHeaders(host) +
                            "Cookie: deep=1; session=abc\r\n\r\n");
   client.Head(server.Url("/other"));
-  EXPECT_EQ(LastRaw(), "HEAD /other HTTP/1.1\r\n" + FixedHeaders(host) +
-                           "Cookie: session=abc\r\n\r\n");
+  EXPECT_EQ(LastRaw(),
+            "HEAD /other HTTP/1.1\r\n" + FixedHeaders(host) + "Cookie: session=abc\r\n\r\n");
 
   TIdHTTP stranger(nullptr);
   TMemoryStream buffer;
@@ -462,8 +475,7 @@ TEST_F(HttpClientTest, SlowAnswerKeepsTheWindowServiced) {
   ServiceLog log;
   log.anti_freeze.OnlyWhenIdle = false;
   TIdHTTP serviced(&log.anti_freeze);
-  server.Enqueue(
-      Answer::File(1000).DelayBefore(milliseconds(600)).Trickle(200, milliseconds(200)));
+  server.Enqueue(Answer::File(1000).DelayBefore(milliseconds(600)).Trickle(200, milliseconds(200)));
   TMemoryStream buffer;
   const auto start = Clock::now();
   serviced.Get(server.Url("/slow"), buffer);

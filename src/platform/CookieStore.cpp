@@ -216,8 +216,8 @@ void CookieStore::SetCookie(std::string_view set_cookie, const CookieOrigin& ori
   }
 
   if (max_age) {
-    cookie.expires = *max_age <= 0 ? FromSeconds(kEarliestSeconds)
-                                   : FromSeconds(ToSeconds(now) + *max_age);
+    cookie.expires =
+        *max_age <= 0 ? FromSeconds(kEarliestSeconds) : FromSeconds(ToSeconds(now) + *max_age);
   } else {
     cookie.expires = expires;
   }
@@ -226,8 +226,7 @@ void CookieStore::SetCookie(std::string_view set_cookie, const CookieOrigin& ori
   if (!domain_attribute.empty() && domain_attribute != host) {
     // Without a list of public suffixes, at least refuse a bare top-level
     // name such as "com", which would reach every host beneath it.
-    if (!DomainMatches(host, domain_attribute) ||
-        domain_attribute.find('.') == std::string::npos) {
+    if (!DomainMatches(host, domain_attribute) || domain_attribute.find('.') == std::string::npos) {
       return;
     }
   }

@@ -50,9 +50,9 @@ constexpr std::string_view kUserAgent = "Mozilla/3.0 (compatible; Indy Library)"
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
 }
 
 // Blanks in the sense of the header rules of the original component: every
@@ -132,7 +132,8 @@ Address ParseAddress(const std::string& url) {
   }
   if (address.resolve_host.empty()) ThrowAddress(url, "names no host");
   if (!port_text.empty()) {
-    if (!std::all_of(port_text.begin(), port_text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!std::all_of(port_text.begin(), port_text.end(),
+                     [](char c) { return c >= '0' && c <= '9'; })) {
       ThrowAddress(url, "has a port that is no number");
     }
     const auto port = ParseInteger(port_text);
@@ -152,7 +153,8 @@ Address ParseAddress(const std::string& url) {
       break;
     }
   }
-  address.target = (path.empty() || path.front() != '/') ? "/" + std::string(path) : std::string(path);
+  address.target =
+      (path.empty() || path.front() != '/') ? "/" + std::string(path) : std::string(path);
   return address;
 }
 
@@ -332,10 +334,9 @@ class Exchange {
   void Connect(const tcp::resolver::results_type& endpoints) {
     const Outcome outcome = Await(
         [&](auto on_done) {
-          asio::async_connect(socket_, endpoints,
-                              [on_done](const error_code& ec, const tcp::endpoint&) mutable {
-                                on_done(ec, 0);
-                              });
+          asio::async_connect(
+              socket_, endpoints,
+              [on_done](const error_code& ec, const tcp::endpoint&) mutable { on_done(ec, 0); });
         },
         connect_limit_, ConnectSlice());
     if (outcome.timed_out) {
@@ -348,9 +349,9 @@ class Exchange {
   }
 
   void Send(const std::string& request) {
-    const Outcome outcome = Await(
-        [&](auto on_done) { asio::async_write(socket_, asio::buffer(request), on_done); },
-        data_limit_, DataSlice());
+    const Outcome outcome =
+        Await([&](auto on_done) { asio::async_write(socket_, asio::buffer(request), on_done); },
+              data_limit_, DataSlice());
     if (outcome.timed_out) {
       throw HttpReadTimeout(where_ + ": the request could not be sent within " +
                             std::to_string(data_limit_.count()) + " ms");
@@ -367,8 +368,8 @@ class Exchange {
   // connection, with `stage` in its message.
   template <class Error>
   std::size_t ReadSome(asio::mutable_buffer room, std::string_view stage) {
-    const Outcome outcome = Await(
-        [&](auto on_done) { socket_.async_read_some(room, on_done); }, data_limit_, DataSlice());
+    const Outcome outcome = Await([&](auto on_done) { socket_.async_read_some(room, on_done); },
+                                  data_limit_, DataSlice());
     if (outcome.timed_out) {
       throw HttpReadTimeout(where_ + ": no data from the server for " +
                             std::to_string(data_limit_.count()) + " ms while reading the " +
@@ -376,8 +377,8 @@ class Exchange {
     }
     if (outcome.ec == asio::error::eof) return 0;
     if (outcome.ec) {
-      throw Error(where_ + ": the connection broke while reading the " + std::string(stage) +
-                  " (" + outcome.ec.message() + ")");
+      throw Error(where_ + ": the connection broke while reading the " + std::string(stage) + " (" +
+                  outcome.ec.message() + ")");
     }
     Service(true);
     return outcome.bytes;
@@ -391,9 +392,9 @@ class Exchange {
   };
 
   milliseconds DataSlice() const {
-    return anti_freeze_ ? std::clamp(milliseconds(anti_freeze_->IdleTimeOut), milliseconds(1),
-                                     kLongestSlice)
-                        : kLongestSlice;
+    return anti_freeze_
+               ? std::clamp(milliseconds(anti_freeze_->IdleTimeOut), milliseconds(1), kLongestSlice)
+               : kLongestSlice;
   }
 
   milliseconds ConnectSlice() const {
@@ -471,9 +472,7 @@ std::string ComposeRequest(std::string_view method, const Address& address,
   return request;
 }
 
-std::string CookiePath(const std::string& target) {
-  return target.substr(0, target.find('?'));
-}
+std::string CookiePath(const std::string& target) { return target.substr(0, target.find('?')); }
 
 // Reads the body of a successful answer into `buffer`. Beast's parser takes
 // the framing; it is given a header of our own making that states only the
@@ -544,9 +543,7 @@ TIdHTTP::TIdHTTP(const TIdAntiFreeze* anti_freeze) : anti_freeze_(anti_freeze) {
 
 TIdHTTP::~TIdHTTP() = default;
 
-void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
-  Request("GET", url, &buffer);
-}
+void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) { Request("GET", url, &buffer); }
 
 void TIdHTTP::Head(const std::string& url) { Request("HEAD", url, nullptr); }
 
@@ -593,9 +590,9 @@ void TIdHTTP::Request(const char* method, const std::string& url, TMemoryStream*
       received.commit(got);
     }
     AnswerHeader header;
-    if (!ParseHeaderBlock(std::string_view(static_cast<const char*>(received.data().data()),
-                                           header_end),
-                          header)) {
+    if (!ParseHeaderBlock(
+            std::string_view(static_cast<const char*>(received.data().data()), header_end),
+            header)) {
       throw HttpHeaderError(where + ": the answer is no HTTP answer");
     }
     received.consume(header_end);

@@ -37,16 +37,26 @@ const std::string& PatternBlock() {
 
 std::string_view Reason(int code) {
   switch (code) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 204:
+      return "No Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 304:
+      return "Not Modified";
+    case 307:
+      return "Temporary Redirect";
+    case 401:
+      return "Unauthorized";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Status";
   }
 }
 
@@ -135,7 +145,8 @@ Answer& Answer::HoldOpen(milliseconds pause) {
 
 std::vector<Answer::Segment> Answer::Segments(std::string_view method) const {
   if (raw_) return {Segment{raw_bytes_}};
-  std::string head = "HTTP/1.1 " + std::to_string(code_) + " " + std::string(Reason(code_)) + "\r\n";
+  std::string head =
+      "HTTP/1.1 " + std::to_string(code_) + " " + std::string(Reason(code_)) + "\r\n";
   const std::uint64_t body_size = is_file_ ? file_size_ : body_.size();
   if (framing_ == Framing::kContentLength) {
     head += "Content-Length: " + std::to_string(body_size) + "\r\n";
@@ -194,7 +205,8 @@ struct TestHttpServer::Engine {
   asio::awaitable<void> Listen(TestHttpServer* server) {
     for (;;) {
       error_code ec;
-      tcp::socket socket = co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
+      tcp::socket socket =
+          co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
       if (ec) {
         if (ec == asio::error::operation_aborted || !acceptor.is_open()) co_return;
         continue;
@@ -235,7 +247,8 @@ struct TestHttpServer::Engine {
       std::uint64_t done = 0;
       while (done < length && sent < answer.cut_after_) {
         std::uint64_t piece = std::min<std::uint64_t>(length - done, kPieceSize);
-        if (answer.trickle_piece_ > 0) piece = std::min<std::uint64_t>(piece, answer.trickle_piece_);
+        if (answer.trickle_piece_ > 0)
+          piece = std::min<std::uint64_t>(piece, answer.trickle_piece_);
         if (!stalled && answer.stall_at_ > sent) piece = std::min(piece, answer.stall_at_ - sent);
         piece = std::min(piece, answer.cut_after_ - sent);
         const char* data = segment.file_bytes > 0
@@ -275,9 +288,7 @@ TestHttpServer::~TestHttpServer() {
   thread_.join();
 }
 
-std::string TestHttpServer::BaseUrl() const {
-  return "http://127.0.0.1:" + std::to_string(port_);
-}
+std::string TestHttpServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 void TestHttpServer::Route(std::string target, Answer answer) {
   std::lock_guard lock(mutex_);

@@ -46,8 +46,7 @@ class Answer {
   static Answer Raw(std::string bytes);
   /// Status `code` with `body` in the given framing ("Content-Length" unless
   /// said otherwise; an empty body then gets "Content-Length: 0").
-  static Answer Status(int code, std::string body = "",
-                       Framing framing = Framing::kContentLength);
+  static Answer Status(int code, std::string body = "", Framing framing = Framing::kContentLength);
   /// 200 with `body` and "Content-Length".
   static Answer Ok(std::string body) { return Status(200, std::move(body)); }
   /// Status `code` (301, 302, 307...) with "Location: `location`" and no body.

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds and runs the HTTP benchmark: our client against curl, one GET of a
+# large body from a loopback server, time and peak memory as ratios.
+#   bench/run_http.sh [--size-mib N] [--runs N]
+# The build folder is build-bench unless BUILD_DIR says otherwise.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build-bench}"
+command -v curl >/dev/null || { echo "curl is missing (scripts/deps installs it)" >&2; exit 1; }
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DUPDATE_BENCH=ON \
+  -DUPDATE_TESTS=OFF -DUPDATE_GUI=OFF >/dev/null
+cmake --build "$build" --target HttpBench HttpGetOnce
+"$build/bench/HttpBench" "$@"
