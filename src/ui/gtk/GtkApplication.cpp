@@ -1,9 +1,9 @@
 #include "ui/gtk/GtkApplication.hpp"
 
-#include <dlfcn.h>
 #include <gtk/gtk.h>
 #include <unistd.h>
 #ifdef GDK_WINDOWING_X11
+#include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 #endif
 
@@ -36,16 +36,10 @@ std::string ExecutablePath() {
 #endif
 
 // Losing the X server ends the program from inside the toolkit, with a
-// status of 1 of its own; the program's status is 0 however it ends. The
-// handler is set through the X library that GDK has already loaded, which
-// the program does not link itself.
+// status of 1 of its own; the program's status is 0 however it ends.
 void KeepExitStatusOnLostDisplay() {
 #ifdef GDK_WINDOWING_X11
-  if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) return;
-  using Handler = int (*)(Display*);
-  using SetHandler = Handler (*)(Handler);
-  void* symbol = dlsym(RTLD_DEFAULT, "XSetIOErrorHandler");
-  if (symbol != nullptr) reinterpret_cast<SetHandler>(symbol)(&ExitOnLostDisplay);
+  if (GDK_IS_X11_DISPLAY(gdk_display_get_default())) XSetIOErrorHandler(&ExitOnLostDisplay);
 #endif
 }
 
