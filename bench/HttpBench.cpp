@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   int runs = 5;
   std::string curl = "curl";
   int serve_seconds = 0;
-  auto framing = testsupport::Answer::Framing::kContentLength;
+  auto framing = test_support::Answer::Framing::kContentLength;
   std::string framing_name = "length";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
       curl = argv[i + 1];
     } else if (option == "--framing") {
       framing_name = argv[i + 1];
-      if (framing_name == "chunked") framing = testsupport::Answer::Framing::kChunked;
-      if (framing_name == "close") framing = testsupport::Answer::Framing::kUntilClose;
+      if (framing_name == "chunked") framing = test_support::Answer::Framing::kChunked;
+      if (framing_name == "close") framing = test_support::Answer::Framing::kUntilClose;
     } else if (option == "--serve") {
       serve_seconds = std::atoi(argv[i + 1]);
     }
@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
       self.find('/') == std::string::npos ? std::string(".") : self.substr(0, self.rfind('/'));
   const std::string get_once = folder + "/HttpGetOnce";
 
-  testsupport::TestHttpServer server;
-  server.Route("/file.bin", testsupport::Answer::File(size, framing));
+  test_support::TestHttpServer server;
+  server.Route("/file.bin", test_support::Answer::File(size, framing));
   const std::string url = server.Url("/file.bin");
   if (serve_seconds > 0) {
     std::printf("%s %llu\n", url.c_str(), static_cast<unsigned long long>(size));

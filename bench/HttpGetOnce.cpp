@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (std::size_t i = 0; i < buffer.Size(); i += 65536) {
-    if (buffer.Data()[i] != testsupport::FileByte(i)) {
+    if (buffer.Data()[i] != test_support::FileByte(i)) {
       std::fprintf(stderr, "byte %zu differs\n", i);
       return 1;
     }

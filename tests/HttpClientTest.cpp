@@ -17,8 +17,8 @@ namespace {
 using platform::TIdAntiFreeze;
 using platform::TIdHTTP;
 using platform::TMemoryStream;
-using testsupport::Answer;
-using testsupport::TestHttpServer;
+using test_support::Answer;
+using test_support::TestHttpServer;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -259,7 +259,7 @@ TEST_F(HttpClientTest, ReadsEachBodyFormByteForByte) {
 
 TEST_F(HttpClientTest, LargeFilesArriveWholeInEachFraming) {
   constexpr std::size_t kSize = 9 * 1024 * 1024 + 7;  // above Beast's default 8 MiB limit
-  const std::string expected = testsupport::FileBytes(kSize);
+  const std::string expected = test_support::FileBytes(kSize);
   for (const auto framing :
        {Answer::Framing::kContentLength, Answer::Framing::kChunked, Answer::Framing::kUntilClose}) {
     SCOPED_TRACE(static_cast<int>(framing));
@@ -279,7 +279,7 @@ TEST_F(HttpClientTest, FileAnswersGiveHeadTheHeadersOnly) {
   server.Route("/file.bin", Answer::File(12345).HoldOpen(milliseconds(5000)));
   client.Head(server.Url("/file.bin"));
   EXPECT_EQ(client.Response.ContentLength, 12345);
-  EXPECT_EQ(Get("/file.bin"), testsupport::FileBytes(12345));
+  EXPECT_EQ(Get("/file.bin"), test_support::FileBytes(12345));
 }
 
 // ---------------------------------------------------------------------------
@@ -343,7 +343,7 @@ TEST_F(HttpClientTest, RefusedConnectionFailsAtTheConnect) {
 }
 
 TEST_F(HttpClientTest, ConnectionAttemptEndsAtItsLimitWhileServicingTheWindow) {
-  testsupport::UnansweredPort port;
+  test_support::UnansweredPort port;
   if (!port.Hangs()) GTEST_SKIP() << "the kernel here answers even a full listen queue";
   ServiceLog log;
   log.anti_freeze.OnlyWhenIdle = false;
@@ -480,7 +480,7 @@ TEST_F(HttpClientTest, SlowAnswerKeepsTheWindowServiced) {
   const auto start = Clock::now();
   serviced.Get(server.Url("/slow"), buffer);
   const auto end = Clock::now();
-  EXPECT_EQ(buffer.View(), testsupport::FileBytes(1000));
+  EXPECT_EQ(buffer.View(), test_support::FileBytes(1000));
   EXPECT_LE(log.LongestGap(start, end), milliseconds(250));
 
   // An inactive anti-freeze hands nothing to the window.

@@ -14,10 +14,10 @@
 #include "support/ChainFixture.hpp"
 #include "support/programs/StubProcess.hpp"
 
+using test_support::Answer;
 using test_support::ClosedByItself;
 using test_support::Error;
 using test_support::Message;
-using testsupport::Answer;
 
 namespace {
 

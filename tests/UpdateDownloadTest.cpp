@@ -5,10 +5,10 @@
 #include "Texts.hpp"
 #include "support/ChainFixture.hpp"
 
+using test_support::Answer;
 using test_support::ClosedByItself;
 using test_support::Error;
 using test_support::Message;
-using testsupport::Answer;
 
 namespace {
 

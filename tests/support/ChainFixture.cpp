@@ -6,12 +6,12 @@ namespace test_support {
 
 Chain::Chain() : form(app, folder.path(), server.Url(kServerFolder)) {}
 
-void Chain::Publish(std::string_view name, testsupport::Answer answer) {
+void Chain::Publish(std::string_view name, test_support::Answer answer) {
   server.Route(kServerFolder + std::string(name), std::move(answer));
 }
 
 void Chain::PublishManifest(std::string_view text) {
-  Publish("update.ini", testsupport::Answer::Ok(std::string(text)));
+  Publish("update.ini", test_support::Answer::Ok(std::string(text)));
 }
 
 void Chain::PublishRelease(std::string_view version, const std::vector<std::string>& names) {
@@ -26,7 +26,7 @@ void Chain::Click() { ui::RunHandler(app, form.Button1.OnClick); }
 
 std::vector<std::string> Chain::Requests() const {
   std::vector<std::string> requests;
-  for (const testsupport::RecordedRequest& request : server.Requests()) {
+  for (const test_support::RecordedRequest& request : server.Requests()) {
     std::string target = request.target;
     if (target.starts_with(kServerFolder)) target.erase(0, std::string_view(kServerFolder).size());
     requests.push_back(request.method + " " + target);

@@ -31,7 +31,7 @@ class Chain {
   Chain();
 
   /// Serves `answer` for the file `name` (written with "/") of the release.
-  void Publish(std::string_view name, testsupport::Answer answer);
+  void Publish(std::string_view name, test_support::Answer answer);
   /// Serves `text` as the manifest update.ini.
   void PublishManifest(std::string_view text);
   /// Serves a manifest offering `version` with these names as up1, up2, ...
@@ -43,7 +43,7 @@ class Chain {
   std::vector<std::string> Requests() const;
 
   TempFolder folder;
-  testsupport::TestHttpServer server;
+  test_support::TestHttpServer server;
   HeadlessApplication app;
   TMainForm form;
 };

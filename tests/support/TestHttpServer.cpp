@@ -13,7 +13,7 @@
 #include <boost/asio/write.hpp>
 #include <cstdio>
 
-namespace testsupport {
+namespace test_support {
 
 namespace {
 
@@ -371,4 +371,4 @@ UnansweredPort::UnansweredPort() : sockets_(std::make_unique<Sockets>()) {
 
 UnansweredPort::~UnansweredPort() = default;
 
-}  // namespace testsupport
+}  // namespace test_support

@@ -2,11 +2,11 @@
 // its own inside the test process, records every request's raw bytes and
 // plays scripted answers byte for byte, one connection per request.
 //
-//   testsupport::TestHttpServer server;
+//   test_support::TestHttpServer server;
 //   server.Route("/quorvicomdata/update/tolvier/update.ini",
-//                testsupport::Answer::Ok("[update]\r\nVersion=2\r\n"));
-//   server.Route("/big.bin", testsupport::Answer::File(10 << 20));
-//   server.Enqueue(testsupport::Answer::Status(404));  // next unrouted request
+//                test_support::Answer::Ok("[update]\r\nVersion=2\r\n"));
+//   server.Route("/big.bin", test_support::Answer::File(10 << 20));
+//   server.Enqueue(test_support::Answer::Status(404));  // next unrouted request
 //   ... client.Get(server.Url("/big.bin"), buffer) ...
 //   server.Requests()[0].raw  // the bytes the client sent
 #pragma once
@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-namespace testsupport {
+namespace test_support {
 
 /// The byte at position `index` of a file served by Answer::File: index % 251,
 /// so that any shifted or lost stretch shows.
@@ -178,4 +178,4 @@ class UnansweredPort {
   bool hangs_ = false;
 };
 
-}  // namespace testsupport
+}  // namespace test_support
