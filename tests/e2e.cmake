@@ -14,28 +14,12 @@ function(update_add_e2e_tests)
   if(NOT UPDATE_GUI)
     return()
   endif()
-  set(UPDATE_TEST_PORT 47813 CACHE STRING
-      "Loopback port of the update server that the real-window tests play")
-  if(TARGET update_loopback)
-    set(program update_loopback)
-  else()
-    # No loopback build from the real-window tests: one of our own.
-    add_executable(update_e2e ${PROJECT_SOURCE_DIR}/src/update.cpp
-                              ${PROJECT_SOURCE_DIR}/src/UpdateServerHost.cpp)
-    target_compile_definitions(update_e2e PRIVATE
-                               UPDATE_SERVER_HOST="127.0.0.1:${UPDATE_TEST_PORT}")
-    target_link_libraries(update_e2e PRIVATE update_ui update_core)
-    set_target_properties(update_e2e PROPERTIES
-      OUTPUT_NAME update SUFFIX ".exe"
-      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/e2e)
-    set(program update_e2e)
-  endif()
 
   foreach(scenario FullUpdate NoNewerVersion ServerDown MissingFile CloseDuringDownload)
     add_test(NAME E2E.${scenario}
              COMMAND dbus-run-session -- /usr/bin/python3
                      ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e_test.py
-                     --program $<TARGET_FILE:${program}>
+                     --program $<TARGET_FILE:update_loopback>
                      --stub $<TARGET_FILE:TolvierStub>
                      --port ${UPDATE_TEST_PORT}
                      --template ${PROJECT_SOURCE_DIR}/demo/nginx.conf.in
