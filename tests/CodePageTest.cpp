@@ -4,6 +4,9 @@
 
 #include <array>
 
+#include "platform/ProgramFolder.hpp"
+#include "support/GbkLocale.hpp"
+
 using platform::CodePage;
 
 namespace {
@@ -54,6 +57,16 @@ TEST(CodePage, AsciiUpperCaseTouchesOnlyAsciiLetters) {
   EXPECT_EQ(platform::AsciiUpperCase("tolvier.EXE"), "TOLVIER.EXE");
   EXPECT_EQ(platform::AsciiUpperCase("é\xB1\x61"), "é\xB1\x41");  // also a trail byte
   EXPECT_EQ(platform::AsciiUpperCase("ｔｏｌ"), "ｔｏｌ");        // full-width stays
+}
+
+// Under a GBK locale the system's rules are those of code page 936: a name's
+// backslash inside a double-byte character is no separator anywhere.
+TEST(CodePage, SystemCodePageFollowsTheLocale) {
+  EXPECT_EQ(platform::SystemCodePage(), CodePage::kSingleByte);
+  const test_support::GbkLocale gbk;
+  if (!gbk.active()) GTEST_SKIP() << "no GBK locale";
+  EXPECT_EQ(platform::SystemCodePage(), CodePage::kDoubleByte936);
+  EXPECT_EQ(platform::FullPath("/q/", "skin\\\xB1\x5C.dat"), "/q/skin/\xB1\x5C.dat");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "platform/CodePage.hpp"
 #include "platform/Exceptions.hpp"
+#include "support/GbkLocale.hpp"
 #include "support/TempFolder.hpp"
 
 using platform::TIniFile;
@@ -203,27 +204,14 @@ TEST(ProfileFile, ValuesAreCutAfter2047Bytes) {
 }
 
 TEST(ProfileFile, SecondByteOfAGbkCharacterIsNotFoldedUnderCodePage936) {
-  const char* kGbkLocales[] = {"zh_CN.GBK", "zh_CN.gbk", "zh_CN.GB18030", "zh_CN"};
-  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
-  std::optional<std::string> used;
-  for (const char* name : kGbkLocales) {
-    const char* set = std::setlocale(LC_CTYPE, name);
-    if (set != nullptr && platform::SystemCodePage() == platform::CodePage::kDoubleByte936) {
-      used = set;
-      break;
-    }
-  }
-  if (!used) {
-    std::setlocale(LC_CTYPE, saved.c_str());
-    GTEST_SKIP() << "no GBK locale installed";
-  }
+  const test_support::GbkLocale gbk;
+  if (!gbk.active()) GTEST_SKIP() << "no GBK locale";
   TempFolder folder;
   folder.Write("v.ini", "[update]\r\n\x81\x41=1\r\nVersion=2\r\n");
   const TIniFile file(folder / "v.ini");
   EXPECT_EQ(file.ReadString("update", "\x81\x61", "d"), "d");
   EXPECT_EQ(file.ReadString("update", "\x81\x41", "d"), "1");
   EXPECT_EQ(file.ReadString("UPDATE", "VERSION", "d"), "2");
-  std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 // What a write leaves in the file: as WritePrivateProfileStringA for the
