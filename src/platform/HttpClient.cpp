@@ -55,8 +55,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
          });
 }
 
-// Blanks in the sense of the header rules of the original component: every
-// byte up to and including the space.
+// Blanks as the header rules take them: every byte up to and including the space.
 std::string_view TrimControls(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
   while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
