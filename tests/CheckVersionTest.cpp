@@ -218,4 +218,23 @@ TEST_F(CheckVersion, RequestCarriesExactlyTheFourHeaders) {
                 "\r\n");
 }
 
+// The removal that ends a check never reaches outside the program folder.
+TEST_F(CheckVersion, DeletedirRemovesOnlyInsideTheProgramFolder) {
+  test_support::TempFolder outside;
+  outside.Write("keep.txt", "keep");
+  const std::string escape =
+      "..\\" + outside.path().substr(outside.path().rfind('/', outside.path().size() - 2) + 1);
+  for (const std::string& name : {escape, std::string(".."), std::string(""), std::string(".")}) {
+    form.Deletedir(name);
+  }
+  EXPECT_EQ(outside.Read("keep.txt"), "keep");
+  EXPECT_TRUE(folder.Exists(""));
+
+  folder.MakeFolder("update");
+  folder.Write("update/x", "x");
+  form.Deletedir("update");
+  EXPECT_FALSE(folder.Exists("update"));
+  form.Deletedir("update");  // gone already: nothing to say
+}
+
 }  // namespace

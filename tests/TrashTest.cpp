@@ -6,26 +6,16 @@
 
 #include <filesystem>
 
+#include "support/OwnTrash.hpp"
 #include "support/TempFolder.hpp"
 
 using test_support::TempFolder;
 
 namespace {
 
-// A trash of the tests' own: XDG_DATA_HOME on the same volume as the
-// folders, so nothing of a test reaches the user's real trash. GLib reads
-// the variable once per process, so it is set once, before any test.
-class OwnTrash : public ::testing::Environment {
- public:
-  void SetUp() override { setenv("XDG_DATA_HOME", data_home_.path().c_str(), 1); }
-
- private:
-  TempFolder data_home_;
-};
-const auto* const kOwnTrash = ::testing::AddGlobalTestEnvironment(new OwnTrash);
-
 class Trash : public ::testing::Test {
  protected:
+  const std::string& data_home_ = test_support::UseOwnTrash();
   TempFolder folder_;
 };
 
@@ -36,6 +26,7 @@ TEST_F(Trash, MovesAFolderWithEverythingInIt) {
   folder_.Write("update/skin/a.dat", "a");
   platform::MoveToTrash(folder_ / "update");
   EXPECT_FALSE(folder_.Exists("update"));
+  EXPECT_TRUE(std::filesystem::exists(data_home_ + "Trash/files/update/skin/a.dat"));
 }
 
 TEST_F(Trash, MissingFolderIsPassedOverInSilence) {

@@ -1,10 +1,11 @@
 #include "support/ChainFixture.hpp"
 
+#include "support/OwnTrash.hpp"
 #include "ui/Application.hpp"
 
 namespace test_support {
 
-Chain::Chain() : form(app, folder.path(), server.Url(kServerFolder)) {}
+Chain::Chain() : form(app, folder.path(), server.Url(kServerFolder)) { UseOwnTrash(); }
 
 void Chain::Publish(std::string_view name, test_support::Answer answer) {
   server.Route(kServerFolder + std::string(name), std::move(answer));
