@@ -7,7 +7,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build-bench}"
 command -v curl >/dev/null || { echo "curl is missing (scripts/deps installs it)" >&2; exit 1; }
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DUPDATE_BENCH=ON \
-  -DUPDATE_TESTS=OFF -DUPDATE_GUI=OFF >/dev/null
+# The same configuration as bench/run, which shares the build folder.
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATE_BENCH=ON \
+  -DUPDATE_GUI=ON >/dev/null
 cmake --build "$build" --target HttpBench HttpGetOnce
 "$build/bench/HttpBench" "$@"
