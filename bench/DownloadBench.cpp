@@ -178,6 +178,7 @@ int main(int argc, char** argv) {
                       bench::Format(bench::Median(our_process) * 1000, 0, "ms"));
   bench::PrintRow("peak memory, " + label + ", vs largest file", bench::Format(op, 1, "MiB"),
                   bench::Format(largest_mib, 1, "MiB"), op / largest_mib,
-                  runs_text + "; curl peak " + bench::Format(cp, 1, "MiB"));
+                  runs_text + "; curl peak " + bench::Format(cp, 1, "MiB") + ", " +
+                      bench::Format(cp / largest_mib, 2, "of the file"));
   return 0;
 }
