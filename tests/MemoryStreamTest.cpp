@@ -82,6 +82,29 @@ TEST(MemoryStream, ReserveKeepsOneAllocationForAKnownLength) {
   EXPECT_EQ(stream.Data(), start);
 }
 
+// Bodies of unknown length grow the buffer past the size where it comes from
+// the system in large blocks; every byte must survive each move.
+TEST(MemoryStream, GrowsAcrossLargeBlocksAndClearGivesTheMemoryBack) {
+  TMemoryStream stream;
+  std::string expected;
+  for (int i = 0; i < 700; ++i) {
+    const std::string piece(4093, static_cast<char>('a' + i % 26));
+    stream.Write(piece.data(), piece.size());
+    expected += piece;
+  }
+  EXPECT_GT(stream.Capacity(), std::size_t{1} << 20);
+  EXPECT_EQ(stream.View(), expected);
+
+  TMemoryStream moved(std::move(stream));
+  EXPECT_EQ(moved.View(), expected);
+  EXPECT_EQ(stream.Size(), 0u);
+  moved.Clear();
+  EXPECT_EQ(moved.Size(), 0u);
+  EXPECT_EQ(moved.Capacity(), 0u);
+  moved.Write("x", 1);
+  EXPECT_EQ(moved.View(), "x");
+}
+
 TEST(Exceptions, SystemMessagesLoseTrailingBlanksAndPeriods) {
   EXPECT_EQ(platform::SystemErrorMessage(ENOENT), "No such file or directory");
   EXPECT_EQ(platform::EIniFileException("/p/version.ini").what(),

@@ -34,15 +34,9 @@ class TMemoryStream {
  public:
   TMemoryStream() = default;
   ~TMemoryStream() { Release(); }
-  /// Copies every byte held. Throws std::bad_alloc when the memory cannot be had.
-  TMemoryStream(const TMemoryStream& other) { CopyFrom(other); }
-  TMemoryStream& operator=(const TMemoryStream& other) {
-    if (this != &other) {
-      TMemoryStream copy(other);
-      *this = std::move(copy);
-    }
-    return *this;
-  }
+  // A body may be hundreds of MiB: it is handed on, never copied.
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
   /// Takes the bytes over; `other` is left empty.
   TMemoryStream(TMemoryStream&& other) noexcept { Swap(other); }
   TMemoryStream& operator=(TMemoryStream&& other) noexcept {
@@ -128,13 +122,6 @@ class TMemoryStream {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
-  }
-  void CopyFrom(const TMemoryStream& other) {
-    if (other.size_ == 0) return;
-    data_ = AllocateBlock(other.size_);
-    capacity_ = other.size_;
-    std::memcpy(data_, other.data_, other.size_);
-    size_ = other.size_;
   }
 
   char* data_ = nullptr;
