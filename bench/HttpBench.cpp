@@ -13,67 +13,20 @@
 //
 // With --serve it only serves the file for that long and prints its address,
 // for profiling a client by hand.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "BenchProcess.hpp"
 #include "support/TestHttpServer.hpp"
 
-extern char** environ;
-
-namespace {
-
-struct Sample {
-  double seconds = 0;
-  double peak_mib = 0;
-};
-
-// Runs `argv` with its output to /dev/null; returns its wall time and peak
-// resident memory, or exits the benchmark when it fails.
-Sample Run(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const int spawn_error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawn_error != 0) {
-    std::fprintf(stderr, "cannot start %s: %s\n", args[0], std::strerror(spawn_error));
-    std::exit(1);
-  }
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed\n", args[0]);
-    std::exit(1);
-  }
-  Sample sample;
-  sample.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  sample.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
-  return sample;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-}  // namespace
+using bench::Median;
+using bench::Run;
+using bench::Sample;
 
 int main(int argc, char** argv) {
   std::uint64_t size_mib = 256;
