@@ -11,7 +11,7 @@ namespace platform {
 /// exactly as it was and nothing else is left behind.
 ///
 /// The copy is first written to a hidden file beside the target (in the
-/// target's folder, named "." + the target's name + ".update-XXXXXX"),
+/// target's folder, named "." + the target's name + ".update-<process>-<n>"),
 /// flushed to the disk and then renamed over the target in one step: the
 /// target is at every moment either the old file or the complete new one, even
 /// if the copying process is killed midway (only the hidden file may then be

@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <vector>
 
 #include "platform/FileCopy.hpp"
+#include "platform/FileReplacement_posix.hpp"
 
 namespace platform {
 
@@ -16,8 +16,6 @@ namespace {
 // call never runs for long.
 constexpr std::size_t kRangeChunk = std::size_t{1} << 30;
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
-// Keeps the hidden name within the 255 bytes a file name may have.
-constexpr std::size_t kMaxNameInTemporary = 200;
 
 class FileDescriptor {
  public:
@@ -30,28 +28,10 @@ class FileDescriptor {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
-  /// Closes now and tells whether the close succeeded: on some file systems
-  /// a write error only shows here.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
 
  private:
   int fd_;
 };
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 bool CopyByReadWrite(int from, int to) {
   std::vector<char> buffer(kBufferSize);
@@ -60,7 +40,7 @@ bool CopyByReadWrite(int from, int to) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(got))) return false;
+    if (!posix::WriteAll(to, buffer.data(), static_cast<std::size_t>(got))) return false;
   }
 }
 
@@ -100,48 +80,16 @@ bool CopyFileReplacing(const std::string& source, const std::string& target) {
   bool replacing = false;
   if (::stat(target.c_str(), &target_status) == 0) {
     if (!S_ISREG(target_status.st_mode)) return false;
-    // Running as root would let any file be written; the bits tell what its
-    // owner meant, as the read-only attribute does elsewhere.
-    if ((target_status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+    if (posix::IsReadOnly(target_status.st_mode)) return false;
     replacing = true;
   } else if (errno != ENOENT) {
     return false;
   }
 
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  if (name.empty()) return false;
-  std::string temporary = folder + "." + name.substr(0, kMaxNameInTemporary) + ".update-XXXXXX";
-  // Made only in an existing folder, never creating one.
-  FileDescriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (!out.valid()) return false;
-
-  bool ok = CopyContent(in.get(), out.get());
-  if (ok && replacing) {
-    // Only possible with the rights to; a file the caller could not give away
-    // stays the caller's, as any file it writes would. Before the mode, since
-    // a change of owner clears the set-id bits.
-    [[maybe_unused]] const bool owner_kept =
-        ::fchown(out.get(), target_status.st_uid, target_status.st_gid) == 0 ||
-        ::fchown(out.get(), static_cast<uid_t>(-1), target_status.st_gid) == 0;
-  }
-  const mode_t mode = (replacing ? target_status.st_mode : source_status.st_mode) & 07777;
-  ok = ok && ::fchmod(out.get(), mode) == 0;
-  // On the disk before it takes the target's name, so that a crash cannot
-  // leave the target named but empty.
-  ok = ok && ::fsync(out.get()) == 0;
-  ok = out.Close() && ok;
-  ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  // Makes the new name itself lasting; the copy is complete either way.
-  const FileDescriptor folder_fd(
-      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder_fd.valid()) ::fsync(folder_fd.get());
-  return true;
+  // Made only in an existing folder, never creating one; readable by nobody
+  // else until it has its final permission bits.
+  posix::FileReplacement out(target, replacing ? &target_status : nullptr, 0600);
+  return out.ok() && CopyContent(in.get(), out.fd()) && out.Commit(source_status.st_mode & 07777);
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/Exceptions.hpp"
+#include "platform/FileReplacement_posix.hpp"
 #include "platform/MemoryStream.hpp"
 
 namespace platform {
@@ -87,7 +88,7 @@ void TMemoryStream::SaveToFile(const std::string& path) const {
   // updater runs as root and the kernel would let it write.
   struct stat status {};
   if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-      (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+      posix::IsReadOnly(status.st_mode)) {
     ThrowCannotCreate(path, EACCES);
   }
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
